@@ -1,0 +1,141 @@
+#include "catalogue/catalogue_db.h"
+
+#include "catalogue/catalogue_constants.h"
+#include "catalogue/catalogue_error.h"
+#include "catalogue/exclusive_hold.h"
+#include "catalogue/sqlcipher_storage.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace Kv402 {
+
+namespace {
+
+QString displayName(const QString &fileName)
+{
+    return QFileInfo(fileName).absoluteFilePath();
+}
+
+// An Access file names its engine at offset 4 of its first page.
+bool isJetFile(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(19);
+    return head.mid(4) == "Standard Jet DB" || head.mid(4) == "Standard ACE DB";
+}
+
+} // namespace
+
+int TableData::columnIndex(const QString &column) const
+{
+    for (int i = 0; i < columns.size(); ++i) {
+        if (columns.at(i).compare(column, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+Recordset::Recordset(TableData table, QString fileName)
+    : m_table(std::move(table))
+    , m_fileName(std::move(fileName))
+{}
+
+QString Recordset::where() const
+{
+    return QStringLiteral("the table \"%1\" of the catalogue \"%2\"")
+        .arg(m_table.name, displayName(m_fileName));
+}
+
+void Recordset::MoveFirst()
+{
+    if (m_table.rows.isEmpty())
+        throw CatalogueError(QStringLiteral("There are no rows in %1.").arg(where()));
+    m_row = 0;
+}
+
+void Recordset::MoveNext()
+{
+    if (m_row < m_table.rows.size())
+        ++m_row;
+}
+
+int Recordset::requireColumn(const QString &field) const
+{
+    const int column = m_table.columnIndex(field);
+    if (column < 0)
+        throw CatalogueError(QStringLiteral("There is no field \"%1\" in %2.").arg(field, where()));
+    return column;
+}
+
+QString Recordset::Fields(const QString &field) const
+{
+    const int column = requireColumn(field);
+    if (Eof())
+        throw CatalogueError(
+            QStringLiteral("No current row to read the field \"%1\" of %2.").arg(field, where()));
+    const FieldValue &value = m_table.rows.at(m_row).at(column);
+    if (!value) {
+        throw CatalogueError(QStringLiteral("The field \"%1\" of row %2 is null in %3.")
+                                 .arg(field)
+                                 .arg(m_row + 1)
+                                 .arg(where()));
+    }
+    return *value;
+}
+
+void Recordset::FindFirst(const Criterion &criterion)
+{
+    findFrom(0, criterion);
+}
+
+void Recordset::FindNext(const Criterion &criterion)
+{
+    findFrom(m_row + 1, criterion);
+}
+
+void Recordset::findFrom(qsizetype row, const Criterion &criterion)
+{
+    const int version = requireColumn(Catalogue::VersionField);
+    const int language = requireColumn(Catalogue::LanguageField);
+    for (; row < m_table.rows.size(); ++row) {
+        const QList<FieldValue> &fields = m_table.rows.at(row);
+        // A null field equals nothing.
+        if (fields.at(version) == criterion.version && fields.at(language) == criterion.language) {
+            m_row = row;
+            m_noMatch = false;
+            return;
+        }
+    }
+    // Like the database engine, a failed search leaves the current row where it was.
+    m_noMatch = true;
+}
+
+CatalogueDatabase::CatalogueDatabase(QString fileName, std::unique_ptr<CatalogueStorage> storage)
+    : m_fileName(std::move(fileName))
+    , m_storage(std::move(storage))
+{}
+
+CatalogueDatabase::~CatalogueDatabase() = default;
+
+std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString &fileName)
+{
+    holdExclusively(fileName);
+    const QByteArray key = QByteArray(Catalogue::Password.data(), Catalogue::Password.size());
+    if (isJetFile(fileName)) {
+        throw CatalogueError(
+            QStringLiteral("Cannot open the catalogue \"%1\": Access catalogues cannot be read.")
+                .arg(displayName(fileName)));
+    }
+    return std::make_unique<CatalogueDatabase>(fileName,
+                                               std::make_unique<SqlCipherStorage>(fileName, key));
+}
+
+std::unique_ptr<Recordset> CatalogueDatabase::OpenRecordset(const QString &table) const
+{
+    return std::make_unique<Recordset>(m_storage->readTable(table), m_fileName);
+}
+
+} // namespace Kv402

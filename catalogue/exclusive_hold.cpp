@@ -1,0 +1,88 @@
+#include "catalogue/exclusive_hold.h"
+
+#include "catalogue/catalogue_error.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Kv402 {
+
+namespace {
+
+using FileId = std::pair<dev_t, ino_t>;
+
+struct Holds
+{
+    std::mutex mutex;
+    std::map<FileId, int> descriptors; // kept open until the process ends
+};
+
+Holds &holds()
+{
+    static Holds instance;
+    return instance;
+}
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+void holdExclusively(const QString &fileName)
+{
+    const QString path = QFileInfo(fileName).absoluteFilePath();
+    const QByteArray nativePath = QFile::encodeName(path);
+
+    struct stat st = {};
+    if (::stat(nativePath.constData(), &st) != 0) {
+        throw CatalogueError(
+            QStringLiteral("Cannot open the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
+    }
+
+    Holds &h = holds();
+    const std::lock_guard lock(h.mutex);
+    const FileId id{st.st_dev, st.st_ino};
+    if (const auto it = h.descriptors.find(id); it != h.descriptors.end()) {
+        // A deleted file's inode number may come back for a new file: only a live link counts.
+        struct stat held = {};
+        if (::fstat(it->second, &held) == 0 && held.st_nlink > 0)
+            return;
+        ::close(it->second);
+        h.descriptors.erase(it);
+    }
+
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw CatalogueError(
+            QStringLiteral("Cannot open the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK) {
+            throw CatalogueError(
+                QStringLiteral("Cannot open the catalogue \"%1\": it is in use by another program "
+                               "(is KV402 Master already running?).")
+                    .arg(path));
+        }
+        throw CatalogueError(
+            QStringLiteral("Cannot open the catalogue \"%1\" for exclusive use: %2.")
+                .arg(path, errnoText(error)));
+    }
+    h.descriptors.emplace(id, fd);
+}
+
+} // namespace Kv402

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "shell/message_box.h"
+#include "shell/settings_record.h"
+#include "shell/texts.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace Kv402 {
+
+class CatalogueDatabase;
+class CatalogueError;
+class ClockStatusBar;
+class EditableList;
+class MessageBoxes;
+class Recordset;
+
+// The program's one working window. Its controls carry the names by which the whole program,
+// and its tests, know them.
+class frmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // What the window works through; tests put their own in.
+    struct Services
+    {
+        MessageBoxes *messages = nullptr;
+    };
+
+    explicit frmMain(const Services &services, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up: captions, settings record, catalogue, the revision list and its first entry.
+    // Returns false when a failure ended the program; its message has been shown by then.
+    bool Form_Load();
+
+    // True once a failure has ended the program.
+    bool hasFailed() const { return m_failed; }
+
+    // The language test: Italian exactly when Label6 reads "Lingua".
+    bool isItalian() const;
+    Language language() const;
+
+    // What step 2 of start-up read from the settings record.
+    WindowGeometryTwips geometryRecordRead() const { return m_geometryRead; }
+
+    // The catalogue state shared by the handlers.
+    const QString &dataFile() const { return strDataFile; }
+
+public Q_SLOTS:
+    void Combo1_Click();
+    void Combo3_Click();
+    void Combo4_Click();
+    void Combo_Send_Click();
+    void mnuFileExit_Click();
+    void lngita_Click();
+    void lngeng_Click();
+    void mnuRunHlp_Click();
+    void mnuAbout_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void connectHandlers();
+
+    void Form_GotFocus();
+    void Form_Unload();
+
+    // Selecting an entry from code runs the list's click handler to completion at once, as the
+    // user's choice does.
+    void selectEntry(QComboBox *list, int index);
+    void fillDistinct(QComboBox *list, const QString &field);
+
+    MessageAnswer showMessage(const Message &message);
+    // A catalogue failure ends the program: its message, then exit with a failure status.
+    void fail(const CatalogueError &error);
+
+    Services m_services;
+    bool m_failed = false;
+    bool m_shownOnce = false;
+    WindowGeometryTwips m_geometryRead;
+    // The program's other windows, in the order they were opened.
+    QList<QPointer<QWidget>> m_otherWindows;
+
+public:
+    // The controls, by the names the rest of the program uses.
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label9 = nullptr;
+    QLabel *Label10 = nullptr;
+    EditableList *Combo1 = nullptr;
+    QComboBox *Combo3 = nullptr;
+    QComboBox *Combo4 = nullptr;
+    EditableList *Combo_SerialPort = nullptr;
+    QListWidget *List1 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QLineEdit *Text3 = nullptr;
+    QPushButton *Combo_Send = nullptr;
+    QProgressBar *ProgressBar_Cicli = nullptr;
+    QProgressBar *ProgressBar_Errori = nullptr;
+    QLabel *Picture1 = nullptr;
+    ClockStatusBar *sbStatusBar = nullptr;
+    QMenu *mnuFile = nullptr;
+    QAction *mnuFileExit = nullptr;
+    QMenu *sellng = nullptr;
+    QAction *lngita = nullptr;
+    QAction *lngeng = nullptr;
+    QMenu *mnuHlp = nullptr;
+    QAction *mnuRunHlp = nullptr;
+    QAction *mnuAbout = nullptr;
+
+private:
+    // Form-level state.
+    std::unique_ptr<CatalogueDatabase> dbCatalogue;
+    std::unique_ptr<Recordset> rsVersions;
+    QString strDataFile;
+};
+
+} // namespace Kv402

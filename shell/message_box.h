@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace Kv402 {
+
+enum class MessageIcon { None, Information, Critical };
+enum class MessageButtons { Ok, OkCancel, YesNo };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+// One modal message of the program. Every message box is captioned with the program title.
+struct Message
+{
+    QString text;
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageIcon icon = MessageIcon::None;
+    // The button that Enter presses: the first one unless a question asks otherwise.
+    MessageAnswer defaultAnswer = MessageAnswer::Ok;
+
+    friend bool operator==(const Message &, const Message &) = default;
+};
+
+// Every message box of the program goes through this, so that tests can script the answers.
+class MessageBoxes
+{
+public:
+    virtual ~MessageBoxes() = default;
+
+    // Shows the message modally and returns the user's answer. Closing the box without a button
+    // answers Cancel or No where the box has one, else OK.
+    virtual MessageAnswer show(QWidget *parent, const Message &message) = 0;
+};
+
+// The real message boxes.
+class QtMessageBoxes : public MessageBoxes
+{
+public:
+    MessageAnswer show(QWidget *parent, const Message &message) override;
+};
+
+} // namespace Kv402

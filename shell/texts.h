@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+
+namespace Kv402 {
+
+enum class Language { English, Italian };
+
+// A text in both interface languages. Some texts exist in Italian only and read the same in both.
+struct Bilingual
+{
+    const char *italian;
+    const char *english;
+
+    QString in(Language language) const
+    {
+        return QString::fromUtf8(language == Language::Italian ? italian : english);
+    }
+};
+
+// Every fixed text of the program, in one place. The spelling is the program's own.
+namespace Texts {
+
+inline QString programTitle()
+{
+    return QStringLiteral("KV402Master");
+}
+
+inline QString mainWindowTitle()
+{
+    return QStringLiteral("Velmar - KV402 Master  Software");
+}
+
+inline QString productCaption()
+{
+    return QStringLiteral("KV402 Master Software Rev. 1.1");
+}
+
+// Label6 shows this while the interface is Italian; it is the language flag.
+inline QString italianLanguageCaption()
+{
+    return QStringLiteral("Lingua");
+}
+
+inline constexpr Bilingual VersionNotAvailable{"Versione non disponibile", "Version not available"};
+inline constexpr Bilingual NothingSelected{"Non è stato selezionato alcun elemento",
+                                           "It has't been selected any element"};
+inline constexpr Bilingual
+    CheckCable{"Prima di iniziare controllare che il cavo sia collegato correttamente!",
+               "Before loading please test that the cable is connected!"};
+inline constexpr Bilingual WrongChecksum{"Checksum errato nel file dati",
+                                         "Checksum errato nel file dati"};
+inline constexpr Bilingual CableNotConnected{"Cavo non collegato! Ricollegare e premere OK!",
+                                             "Cable not connected! Reconnect and click OK!"};
+inline constexpr Bilingual PortOutOfOrder{"Porta seriale malfunzionante",
+                                          "The Communication Port is out of order"};
+inline constexpr Bilingual FlashWriteError{"Errore su scrittura flash", "Errore su scrittura flash"};
+inline constexpr Bilingual LoadCompleted{"Caricamento completato con successo!",
+                                         "Chargment successfully completed!"};
+inline constexpr Bilingual RepeatLoad{"Ripetere un caricamento con lo stesso file di dati?",
+                                      "Repeat an other chargment with the same file?"};
+
+} // namespace Texts
+
+} // namespace Kv402

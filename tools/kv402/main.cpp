@@ -1,0 +1,23 @@
+#include "tools/kv402/commands.h"
+
+#include <QCoreApplication>
+
+using namespace Kv402::Tool;
+
+namespace {
+
+const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
+                         "       kv402 catalogue dump CATALOGUE\n";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments().mid(1);
+    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    if (command == QLatin1String("catalogue"))
+        return catalogueCommand(arguments);
+    printError(QString::fromLatin1(UsageText));
+    return Usage;
+}
