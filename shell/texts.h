@@ -60,6 +60,30 @@ inline constexpr Bilingual LoadCompleted{"Caricamento completato con successo!",
 inline constexpr Bilingual RepeatLoad{"Ripetere un caricamento con lo stesso file di dati?",
                                       "Repeat an other chargment with the same file?"};
 
+// The program's own answers to what a load run can meet besides the messages above.
+inline constexpr Bilingual
+    WrongChecksumQuestion{"Il file dati contiene %1 record con checksum errato. Caricare comunque?",
+                          "The data file has %1 records with a wrong checksum. Load it anyway?"};
+inline constexpr Bilingual TerminalNotAnswering{"Il terminale non risponde",
+                                                "The terminal does not answer"};
+inline constexpr Bilingual LoadStopped{"Caricamento interrotto", "Load stopped"};
+inline constexpr Bilingual StopAndExit{"Un caricamento è in corso. Interromperlo e uscire?",
+                                       "A load is in progress. Stop it and exit?"};
+inline constexpr Bilingual StopCaption{"Ferma", "Stop"};
+inline constexpr Bilingual NoPortSelected{
+    "Nessuna porta seriale selezionata. Collegare il terminale e scegliere di nuovo la "
+    "versione firmware per cercare le porte.",
+    "No serial port is selected. Connect the terminal and choose the firmware revision again "
+    "to look for ports."};
+// %1 the port name, %2 the reason the system gave.
+inline constexpr Bilingual PortOpenFailed{"Impossibile aprire la porta seriale %1: %2",
+                                          "Cannot open the serial port %1: %2"};
+// %1 the data file, %2 what is wrong, with its line.
+inline constexpr Bilingual DataFileUnusable{"Il file dati %1 non può essere caricato: %2",
+                                            "The data file %1 cannot be loaded: %2"};
+inline constexpr Bilingual NoDataToLoad{"Il file dati %1 non contiene dati da caricare",
+                                        "The data file %1 holds no data to load"};
+
 } // namespace Texts
 
 } // namespace Kv402
