@@ -342,20 +342,29 @@ void frmMain::fail(const CatalogueError &error)
     QCoreApplication::exit(1);
 }
 
+template<typename Body>
+void frmMain::guarded(Body body)
+{
+    try {
+        body();
+    } catch (const CatalogueError &error) {
+        fail(error);
+    }
+}
+
 void frmMain::selectEntry(QComboBox *list, int index)
 {
     {
         const QSignalBlocker quiet(list);
         list->setCurrentIndex(index);
     }
+    // Selecting an entry of an empty list fails, and nothing is raised.
     if (list->currentIndex() != index)
         return;
     if (list == Combo1)
-        Combo1_Click();
-    else if (list == Combo3)
-        Combo3_Click();
-    else if (list == Combo4)
-        Combo4_Click();
+        chooseRevision();
+    else if (list == Combo3 || list == Combo4)
+        ShowDevices();
 }
 
 void frmMain::fillDistinct(QComboBox *list, const QString &field)
@@ -388,14 +397,12 @@ bool frmMain::Form_Load()
         dbCatalogue = CatalogueDatabase::OpenDatabase(Catalogue::FileName);
         rsVersions = dbCatalogue->OpenRecordset(Catalogue::RevisionTable);
         fillDistinct(Combo1, Catalogue::RevisionField);
+        // The first revision's choice runs to completion here, inside start-up.
+        selectEntry(Combo1, 0);
     } catch (const CatalogueError &error) {
         fail(error);
         return false;
     }
-
-    selectEntry(Combo1, 0);
-    if (m_failed)
-        return false;
 
     for (QProgressBar *bar : {ProgressBar_Cicli, ProgressBar_Errori}) {
         bar->setMinimum(0);
@@ -455,17 +462,32 @@ void frmMain::mnuFileExit_Click()
     close();
 }
 
-void frmMain::Combo1_Click() {}
+void frmMain::Combo1_Click()
+{
+    guarded([this] { chooseRevision(); });
+}
 
-void frmMain::Combo3_Click() {}
+void frmMain::Combo3_Click()
+{
+    guarded([this] { ShowDevices(); });
+}
 
-void frmMain::Combo4_Click() {}
+void frmMain::Combo4_Click()
+{
+    guarded([this] { ShowDevices(); });
+}
 
 void frmMain::Combo_Send_Click() {}
 
-void frmMain::lngita_Click() {}
+void frmMain::lngita_Click()
+{
+    applyCaptionSet(this, ItalianCaptions);
+}
 
-void frmMain::lngeng_Click() {}
+void frmMain::lngeng_Click()
+{
+    applyCaptionSet(this, EnglishCaptions);
+}
 
 void frmMain::mnuRunHlp_Click() {}
 

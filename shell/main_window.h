@@ -85,9 +85,17 @@ private:
     void Form_Unload();
 
     // Selecting an entry from code runs the list's click handler to completion at once, as the
-    // user's choice does.
+    // user's choice does. A catalogue failure inside goes on up to the handler that started it.
     void selectEntry(QComboBox *list, int index);
     void fillDistinct(QComboBox *list, const QString &field);
+
+    // The bodies of the list handlers. They throw CatalogueError; the handlers end the program
+    // with it.
+    void chooseRevision();
+    void ShowDevices();
+    void discoverPorts();
+    template<typename Body>
+    void guarded(Body body);
 
     MessageAnswer showMessage(const Message &message);
     // A catalogue failure ends the program: its message, then exit with a failure status.

@@ -1,0 +1,86 @@
+// The firmware-revision choice: the revision's versions and languages, and the serial ports that
+// can be opened.
+
+#include "catalogue/catalogue_constants.h"
+#include "catalogue/catalogue_db.h"
+#include "shell/editable_list.h"
+#include "shell/main_window.h"
+#include "shell/message_box.h"
+
+#include <QListWidget>
+
+namespace Kv402 {
+
+namespace {
+
+// "1" to "5" choose the tables Versioni1 to Versioni5; any other text chooses none.
+int revisionTable(const QString &revision)
+{
+    static const QStringList tabled = {QStringLiteral("1"),
+                                       QStringLiteral("2"),
+                                       QStringLiteral("3"),
+                                       QStringLiteral("4"),
+                                       QStringLiteral("5")};
+    return int(tabled.indexOf(revision)) + 1;
+}
+
+// Revision "5" neither fills the languages after a "0" version nor empties a "0" language.
+constexpr int RevisionWithoutZeroLanguage = 5;
+
+const QString NoVersion = QStringLiteral("0");
+const QString NoRevision = QStringLiteral("Version");
+// Always in English.
+const QString NoDevices = QStringLiteral("No devices");
+
+} // namespace
+
+void frmMain::chooseRevision()
+{
+    Combo3->clear();
+    Combo4->clear();
+
+    const QString revision = Combo1->currentText();
+    if (const int table = revisionTable(revision)) {
+        Combo_SerialPort->clear();
+        dbCatalogue = CatalogueDatabase::OpenDatabase(Catalogue::FileName);
+        rsVersions = dbCatalogue->OpenRecordset(Catalogue::VersionTablePrefix
+                                                + QString::number(table));
+        fillDistinct(Combo3, Catalogue::VersionField);
+        selectEntry(Combo3, 0);
+
+        bool fillLanguages = true;
+        if (Combo3->currentText() == NoVersion) {
+            Combo3->clear();
+            Combo4->clear();
+            Combo_SerialPort->clear();
+            showMessage({Texts::VersionNotAvailable.in(language()),
+                         MessageButtons::Ok,
+                         MessageIcon::Information});
+            fillLanguages = table != RevisionWithoutZeroLanguage;
+        }
+        if (fillLanguages) {
+            fillDistinct(Combo4, Catalogue::LanguageField);
+            selectEntry(Combo4, 0);
+            if (table != RevisionWithoutZeroLanguage && Combo4->currentText() == NoVersion)
+                Combo4->clear();
+        }
+    } else if (revision == NoRevision) {
+        Combo3->clear();
+        Combo4->clear();
+        List1->clear();
+        Combo_SerialPort->clear();
+    }
+
+    if (revision == NoRevision || Combo3->currentText().isEmpty()
+        || Combo4->currentText().isEmpty()) {
+        // The port list keeps its entries; only its text is emptied.
+        Combo_SerialPort->setEditText(QString());
+        List1->addItem(NoDevices);
+        return;
+    }
+    discoverPorts();
+}
+
+void frmMain::discoverPorts() {}
+
+} // namespace Kv402

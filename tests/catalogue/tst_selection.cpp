@@ -1,0 +1,414 @@
+#include "scripted_messages.h"
+#include "workspace.h"
+
+#include "shell/editable_list.h"
+#include "shell/main_window.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Kv402;
+using Kv402::Test::ScriptedMessages;
+using Kv402::Test::Workspace;
+
+namespace {
+
+using Rows = QList<QStringList>;
+
+const QString Devices50 = QStringLiteral("KV402 terminal, standard keypad  ||Barcode reader ");
+const Rows NormalRows = {{"1.0", "Italiano", "V10ITA.S28", Devices50},
+                         {"1.0", "English", "V10ENG.S28", Devices50},
+                         {"1.1", "English", "V11ENG.S28", Devices50}};
+
+// A catalogue whose revisions "1" to "5" all hold the same rows, unless given their own.
+QString catalogue(const QStringList &revisions, const QMap<int, Rows> &tables)
+{
+    QString sql = Test::revisionTableSql(revisions);
+    for (int n = 1; n <= 5; ++n)
+        sql += Test::versionTableSql(QStringLiteral("Versioni%1").arg(n),
+                                     tables.value(n, NormalRows));
+    return sql;
+}
+
+QStringList entries(const QComboBox *list)
+{
+    QStringList result;
+    for (int i = 0; i < list->count(); ++i)
+        result.append(list->itemText(i));
+    return result;
+}
+
+QStringList entries(const QListWidget *list)
+{
+    QStringList result;
+    for (int i = 0; i < list->count(); ++i)
+        result.append(list->item(i)->text());
+    return result;
+}
+
+// The user picks an entry of a list.
+void pick(QComboBox *list, const QString &text)
+{
+    const int index = list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    QVERIFY2(index >= 0, qPrintable(text));
+    list->setCurrentIndex(index);
+    Q_EMIT list->activated(index);
+}
+
+struct Started
+{
+    explicit Started(const QString &sql)
+    {
+        workspace.buildCatalogue(sql);
+        window = std::make_unique<frmMain>(frmMain::Services{&messages});
+        loaded = window->Form_Load();
+    }
+
+    Workspace workspace;
+    ScriptedMessages messages;
+    std::unique_ptr<frmMain> window;
+    bool loaded = false;
+};
+
+const QStringList FiveBlanks = {"", "", "", "", ""};
+
+} // namespace
+
+class SelectionTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+
+    void revisionChoice_data();
+    void revisionChoice();
+    void devicesOfEveryMatchingRow_data();
+    void devicesOfEveryMatchingRow();
+    void missingLanguageKeepsTheDataFile();
+    void otherRevisionTextsKeepTheLists();
+    void catalogueFailureOnChoiceEndsTheProgram();
+
+    void captionSets();
+    void messagesFollowTheLanguage();
+
+private:
+    QTemporaryDir m_settings;
+};
+
+void SelectionTest::initTestCase()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+}
+
+void SelectionTest::revisionChoice_data()
+{
+    QTest::addColumn<QString>("revision");
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<QStringList>("versions");
+    QTest::addColumn<QStringList>("languages");
+    QTest::addColumn<QString>("version");  // selected, "" for none
+    QTest::addColumn<QString>("language"); // selected
+    QTest::addColumn<QStringList>("list1");
+    QTest::addColumn<int>("messages"); // "Version not available"
+
+    const Rows zeroZero = {{"0", "0", "", ""}, {"3.0", "English", "V30ENG.S28", Devices50}};
+    for (const char *revision : {"1", "2", "3", "4", "5"}) {
+        QTest::addRow("rev %s, first row 0/0", revision)
+            << revision << zeroZero << QStringList() << QStringList() << ""
+            << "" << QStringList{"No devices"} << 1;
+    }
+    const Rows zeroItaliano = {{"0", "Italiano", "V40ITA.S28", Devices50},
+                               {"4.0", "English", "V40ENG.S28", Devices50}};
+    QTest::newRow("rev 2, first row 0/Italiano")
+        << "2" << zeroItaliano << QStringList() << QStringList{"Italiano", "English"} << ""
+        << "Italiano" << QStringList{"No devices"} << 1;
+    QTest::newRow("rev 5, first row 0/Italiano")
+        << "5" << zeroItaliano << QStringList() << QStringList() << ""
+        << "" << QStringList{"No devices"} << 1;
+
+    const Rows languageZero = {{"1.0", "0", "V50.S28", Devices50},
+                               {"5.1", "English", "V51ENG.S28", ""}};
+    const QStringList columns50 = {"KV402 terminal, standard keypad  ",
+                                   "Barcode reader ",
+                                   "",
+                                   "",
+                                   ""};
+    QTest::newRow("rev 5, first language 0")
+        << "5" << languageZero << QStringList{"1.0", "5.1"} << QStringList{"0", "English"} << "1.0"
+        << "0" << columns50 << 0;
+    QTest::newRow("rev 3, first language 0")
+        << "3" << languageZero << QStringList{"1.0", "5.1"} << QStringList() << "1.0"
+        << "" << columns50 + QStringList{"No devices"} << 0;
+
+    QTest::newRow("rev 2, distinct in first-row order")
+        << "2" << NormalRows << QStringList{"1.0", "1.1"} << QStringList{"Italiano", "English"}
+        << "1.0"
+        << "Italiano" << columns50 << 0;
+}
+
+void SelectionTest::revisionChoice()
+{
+    QFETCH(QString, revision);
+    QFETCH(Rows, rows);
+    QFETCH(QStringList, versions);
+    QFETCH(QStringList, languages);
+    QFETCH(QString, version);
+    QFETCH(QString, language);
+    QFETCH(QStringList, list1);
+    QFETCH(int, messages);
+
+    const int table = revision.toInt();
+    Started started(catalogue({"9", revision}, {{table, rows}}));
+    QVERIFY(started.loaded);
+    frmMain &window = *started.window;
+    pick(window.Combo1, revision);
+
+    QVERIFY(!window.hasFailed());
+    QCOMPARE(entries(window.Combo3), versions);
+    QCOMPARE(entries(window.Combo4), languages);
+    QCOMPARE(window.Combo3->currentText(), version);
+    QCOMPARE(window.Combo4->currentText(), language);
+    QCOMPARE(entries(window.List1), list1);
+    QCOMPARE(started.messages.shown.size(), messages);
+    for (const Message &message : std::as_const(started.messages.shown)) {
+        QCOMPARE(message.text, "Version not available");
+        QCOMPARE(message.icon, MessageIcon::Information);
+        QCOMPARE(message.buttons, MessageButtons::Ok);
+    }
+}
+
+void SelectionTest::devicesOfEveryMatchingRow_data()
+{
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<QStringList>("list1");
+    QTest::addColumn<QString>("dataFile");
+
+    const QString d200 = QStringLiteral(
+        "A-field KV402 terminal 200       ##B-field laser barcode reader      C-field radio "
+        "module 433 MHz            ##########D-field memory 512 KB                   E-field "
+        "battery pack 1800 mAh           #");
+    QVERIFY(d200.size() == 200);
+    const QStringList columns200 = {"A-field KV402 terminal 200       ",
+                                    "B-field laser barcode reader      ",
+                                    "C-field radio module 433 MHz            ",
+                                    "D-field memory 512 KB                   ",
+                                    "E-field battery pack 1800 mAh           "};
+    const QString d250 = d200.left(199) + QString(51, '#');
+
+    QTest::newRow("30 characters")
+        << Rows{{"1.0", "English", "A.S28", "KV402 terminal standard keypad"}}
+        << QStringList{"KV402 terminal standard keypad", "", "", "", ""} << "A.S28";
+    QTest::newRow("200 characters")
+        << Rows{{"1.0", "English", "A.S28", d200}} << columns200 << "A.S28";
+    QTest::newRow("250 characters: nothing of 200 and on")
+        << Rows{{"1.0", "English", "A.S28", d250}} << columns200 << "A.S28";
+    QTest::newRow("empty") << Rows{{"1.0", "English", "A.S28", ""}} << FiveBlanks << "A.S28";
+    QTest::newRow("two rows of one pair: ten entries, first file")
+        << Rows{{"1.0", "English", "A.S28", "first"},
+                {"1.0", "Italiano", "B.S28", "other"},
+                {"1.0", "English", "C.S28", d200}}
+        << QStringList{"first", "", "", "", ""} + columns200 << "A.S28";
+    QTest::newRow("non-ASCII")
+        << Rows{{"1.0",
+                 "English",
+                 "A.S28",
+                 "Lettore è già pronto – ñ € ü     ||Tastiera àéìòù ÄÖÜ ß Œ ok"}}
+        << QStringList{"Lettore è già pronto – ñ € ü     ", "Tastiera àéìòù ÄÖÜ ß Œ ok", "", "", ""}
+        << "A.S28";
+}
+
+void SelectionTest::devicesOfEveryMatchingRow()
+{
+    QFETCH(Rows, rows);
+    QFETCH(QStringList, list1);
+    QFETCH(QString, dataFile);
+
+    Started started(catalogue({"1"}, {{1, rows}}));
+    QVERIFY(started.loaded);
+    QCOMPARE(started.window->Combo3->currentText(), "1.0");
+    QCOMPARE(started.window->Combo4->currentText(), "English");
+    QCOMPARE(entries(started.window->List1), list1);
+    QCOMPARE(started.window->dataFile(), dataFile);
+}
+
+void SelectionTest::missingLanguageKeepsTheDataFile()
+{
+    Started started(catalogue({"1"}, {}));
+    frmMain &window = *started.window;
+    QCOMPARE(window.dataFile(), "V10ITA.S28");
+    pick(window.Combo4, "English");
+    QCOMPARE(window.dataFile(), "V10ENG.S28");
+    QCOMPARE(window.List1->count(), 5);
+
+    // 1.1 exists in English only.
+    pick(window.Combo3, "1.1");
+    QCOMPARE(window.dataFile(), "V11ENG.S28");
+    pick(window.Combo4, "Italiano");
+    QCOMPARE(window.List1->count(), 0);
+    QCOMPARE(window.dataFile(), "V11ENG.S28");
+    QVERIFY(started.messages.shown.isEmpty());
+}
+
+void SelectionTest::otherRevisionTextsKeepTheLists()
+{
+    Started started(catalogue({"1", "Version", "6"}, {}));
+    frmMain &window = *started.window;
+    QCOMPARE(entries(window.Combo1), (QStringList{"1", "Version", "6"}));
+    const QStringList devices = entries(window.List1);
+    QCOMPARE(devices.size(), 5);
+
+    pick(window.Combo1, "6");
+    QVERIFY(entries(window.Combo3).isEmpty());
+    QVERIFY(entries(window.Combo4).isEmpty());
+    QCOMPARE(entries(window.List1), devices + QStringList{"No devices"});
+    QCOMPARE(window.Combo_SerialPort->currentText(), "");
+
+    pick(window.Combo1, "Version");
+    QCOMPARE(entries(window.List1), QStringList{"No devices"});
+    QCOMPARE(window.Combo_SerialPort->count(), 0);
+
+    // The data file survives every change of revision.
+    QCOMPARE(window.dataFile(), "V10ITA.S28");
+    QVERIFY(started.messages.shown.isEmpty());
+}
+
+void SelectionTest::catalogueFailureOnChoiceEndsTheProgram()
+{
+    QString sql = Test::revisionTableSql({"1", "2"})
+                  + Test::versionTableSql("Versioni1", NormalRows)
+                  + "CREATE TABLE Versioni2 (Versione TEXT, Lingua TEXT, File TEXT);"
+                    "INSERT INTO Versioni2 VALUES ('2.0', 'English', 'X.S28');";
+    Started started(sql);
+    QVERIFY(started.loaded);
+    started.window->show();
+    pick(started.window->Combo1, "2");
+    QVERIFY(started.window->hasFailed());
+    QVERIFY(!started.window->isVisible());
+    QCOMPARE(started.messages.shown.size(), 1);
+    QVERIFY2(started.messages.shown.first().text.contains("no field \"Devices\""),
+             qPrintable(started.messages.shown.first().text));
+    QVERIFY(started.messages.shown.first().text.contains("\"Versioni2\""));
+}
+
+void SelectionTest::captionSets()
+{
+    Started started(catalogue({"1"}, {}));
+    frmMain &window = *started.window;
+    auto captions = [&] {
+        QStringList result;
+        for (const char *name : {"Label1",
+                                 "Label2",
+                                 "Label3",
+                                 "Label4",
+                                 "Label5",
+                                 "Label6",
+                                 "Label7",
+                                 "Label10",
+                                 "Combo_Send",
+                                 "mnuFile",
+                                 "mnuFileExit",
+                                 "mnuHlp",
+                                 "mnuRunHlp",
+                                 "mnuAbout",
+                                 "sellng",
+                                 "lngeng",
+                                 "lngita",
+                                 "Label9"}) {
+            QObject *control = window.findChild<QObject *>(name);
+            result.append(control
+                              ->property(qobject_cast<QLabel *>(control) ? "text"
+                                         : control->inherits("QMenu")    ? "title"
+                                                                         : "text")
+                              .toString());
+        }
+        return result;
+    };
+    const QStringList startup = captions();
+    const QStringList english = {"Communication Port",
+                                 "Communication Baud Rate",
+                                 "Number of Loops",
+                                 "Number of Errors",
+                                 "KV402 Software Revision",
+                                 "Language",
+                                 "Supported Devices",
+                                 "KV402 Firmware Revision",
+                                 "Send",
+                                 "File",
+                                 "Exit",
+                                 "Help",
+                                 "Help Topics",
+                                 "About KV402 Loader...",
+                                 "Language Selection",
+                                 "English",
+                                 "Italian",
+                                 "KV402 Master Software Rev. 1.1"};
+    const QStringList italian = {"Porta Seriale",
+                                 "Velocità di Trasferimento",
+                                 "Cicli",
+                                 "Errori",
+                                 "Versione Software KV402",
+                                 "Lingua",
+                                 "Devices Gestiti",
+                                 " Versione Firmware ",
+                                 "Invia",
+                                 "File",
+                                 "Uscita",
+                                 "Aiuto",
+                                 "Argomenti Guida",
+                                 "Informazioni",
+                                 " Selezione Lingua",
+                                 "Inglese",
+                                 "Italiano",
+                                 "KV402 Master Software Rev. 1.1"};
+
+    // Right after start, English changes exactly two captions.
+    window.lngeng->trigger();
+    QStringList changed;
+    for (int i = 0; i < english.size(); ++i) {
+        if (startup.at(i) != english.at(i))
+            changed.append(english.at(i));
+    }
+    QCOMPARE(changed, (QStringList{"About KV402 Loader...", "Language Selection"}));
+    QCOMPARE(captions(), english);
+    QVERIFY(!window.isItalian());
+
+    window.lngita->trigger();
+    QCOMPARE(captions(), italian);
+    QVERIFY(window.isItalian());
+    window.lngita->trigger();
+    QCOMPARE(captions(), italian);
+
+    window.lngeng->trigger();
+    QCOMPARE(captions(), english);
+    QCOMPARE(window.windowTitle(), "Velmar - KV402 Master  Software");
+    QVERIFY(started.messages.shown.isEmpty());
+}
+
+void SelectionTest::messagesFollowTheLanguage()
+{
+    const Rows zero = {{"0", "0", "", ""}};
+    Started started(catalogue({"1", "2"}, {{2, zero}}));
+    frmMain &window = *started.window;
+    window.lngita->trigger();
+    pick(window.Combo1, "2");
+    window.lngeng->trigger();
+    pick(window.Combo1, "2");
+    window.Label6->setText("lingua"); // the test is exact: anything but "Lingua" is English
+    pick(window.Combo1, "2");
+    window.Label6->setText("Lingua");
+    pick(window.Combo1, "2");
+    QCOMPARE(started.messages.texts(),
+             (QStringList{"Versione non disponibile",
+                          "Version not available",
+                          "Version not available",
+                          "Versione non disponibile"}));
+}
+
+QTEST_MAIN(SelectionTest)
+#include "tst_selection.moc"
