@@ -27,8 +27,12 @@ namespace {
 
 QString catalogueSql(const QStringList &revisions)
 {
-    return Test::revisionTableSql(revisions)
-           + Test::versionTableSql("Versioni1", {{"1.0", "English", "V10ENG.S28", "KV402"}});
+    QString sql = Test::revisionTableSql(revisions);
+    for (int n = 1; n <= 5; ++n) {
+        sql += Test::versionTableSql(QString("Versioni%1").arg(n),
+                                     {{QString("%1.0").arg(n), "English", "V.S28", "KV402"}});
+    }
+    return sql;
 }
 
 // A started main window in a workspace of its own.
@@ -120,9 +124,9 @@ void MainWindowTest::controlsAfterStartup_data()
     row("Label10", "QLabel", {24, 32, 169, 17}, "KV402 Firmware Revision");
     row("Combo1", "QComboBox", {48, 56, 89, 24}, "1");
     row("Label5", "QLabel", {8, 96, 167, 13}, "KV402 Software Revision");
-    row("Combo3", "QComboBox", {24, 136, 141, 21}, "");
+    row("Combo3", "QComboBox", {24, 136, 141, 21}, "1.0");
     row("Label6", "QLabel", {200, 96, 167, 13}, "Language");
-    row("Combo4", "QComboBox", {216, 136, 141, 21}, "");
+    row("Combo4", "QComboBox", {216, 136, 141, 21}, "English");
     row("Label7", "QLabel", {408, 96, 167, 13}, "Supported Devices");
     row("List1", "QListWidget", {408, 128, 222, 199}, "");
     row("Label1", "QLabel", {8, 208, 164, 13}, "Communication Port");
