@@ -13,6 +13,7 @@
 #include <iconv.h>
 #include <locale.h>
 
+#include <memory>
 #include <vector>
 
 namespace Kv402 {
@@ -60,13 +61,14 @@ struct TableDefDeleter
     void operator()(MdbTableDef *table) const { mdb_free_tabledef(table); }
 };
 
-// One column as read: libmdb writes each row's value into the buffer.
+// One column as read: libmdb writes each row's value into the buffer. The buffer is left
+// uninitialised, so that only the pages a value touches are ever mapped.
 struct BoundColumn
 {
     int index = 0; // in the table definition
     QString name;
     bool isBoolean = false;
-    std::vector<char> text;
+    std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(BindSize);
     int length = 0;
 };
 
@@ -205,12 +207,11 @@ TableData JetStorage::readTable(const QString &table) const
         bound.index = int(i);
         bound.name = QString::fromUtf8(column->name);
         bound.isBoolean = column->col_type == MDB_BOOL;
-        bound.text.resize(BindSize);
         columns.push_back(std::move(bound));
         data.columns.append(columns.back().name);
     }
     for (BoundColumn &column : columns)
-        mdb_bind_column(definition.get(), column.index + 1, column.text.data(), &column.length);
+        mdb_bind_column(definition.get(), column.index + 1, column.text.get(), &column.length);
 
     std::vector<MdbField> fields(definition->num_cols);
     mdb_rewind_table(definition.get());
@@ -239,7 +240,7 @@ TableData JetStorage::readTable(const QString &table) const
                         .arg(data.rows.size() + 1)
                         .arg(data.name, m_fileName));
             }
-            row.append(QString::fromUtf8(column.text.data(), column.length));
+            row.append(QString::fromUtf8(column.text.get(), column.length));
         }
         data.rows.append(std::move(row));
     }
