@@ -3,6 +3,8 @@
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_error.h"
 #include "catalogue/exclusive_hold.h"
+#include "catalogue/jet_password.h"
+#include "catalogue/jet_storage.h"
 #include "catalogue/sqlcipher_storage.h"
 
 #include <QFile>
@@ -17,14 +19,12 @@ QString displayName(const QString &fileName)
     return QFileInfo(fileName).absoluteFilePath();
 }
 
-// An Access file names its engine at offset 4 of its first page.
 bool isJetFile(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray head = file.read(19);
-    return head.mid(4) == "Standard Jet DB" || head.mid(4) == "Standard ACE DB";
+    return Jet::hasAccessSignature(file.read(Jet::HeaderBytes));
 }
 
 } // namespace
@@ -123,12 +123,12 @@ CatalogueDatabase::~CatalogueDatabase() = default;
 std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString &fileName)
 {
     holdExclusively(fileName);
-    const QByteArray key = QByteArray(Catalogue::Password.data(), Catalogue::Password.size());
+    // An Access catalogue is read as it is; anything else is an SQLCipher catalogue.
     if (isJetFile(fileName)) {
-        throw CatalogueError(
-            QStringLiteral("Cannot open the catalogue \"%1\": Access catalogues cannot be read.")
-                .arg(displayName(fileName)));
+        return std::make_unique<CatalogueDatabase>(
+            fileName, std::make_unique<JetStorage>(fileName, QString(Catalogue::Password)));
     }
+    const QByteArray key = QByteArray(Catalogue::Password.data(), Catalogue::Password.size());
     return std::make_unique<CatalogueDatabase>(fileName,
                                                std::make_unique<SqlCipherStorage>(fileName, key));
 }

@@ -22,4 +22,9 @@ private:
     QByteArray m_utf8;
 };
 
+// The failures that every storage backend reports in the same words.
+// The file cannot be opened as a catalogue: not a database, or refused the catalogue password.
+CatalogueError notACatalogue(const QString &fileName);
+CatalogueError missingTable(const QString &fileName, const QString &table);
+
 } // namespace Kv402

@@ -146,10 +146,7 @@ SqlCipherStorage::SqlCipherStorage(const QString &fileName, const QByteArray &ke
         SqlStatement probe(m_connection, QStringLiteral("SELECT count(*) FROM sqlite_master"));
         probe.next();
     } catch (const CatalogueError &) {
-        throw CatalogueError(
-            QStringLiteral("Cannot open the catalogue \"%1\": the file is not a catalogue "
-                           "database, or the catalogue password does not open it.")
-                .arg(displayName(fileName)));
+        throw notACatalogue(fileName);
     }
 }
 
@@ -171,10 +168,8 @@ TableData SqlCipherStorage::readTable(const QString &table) const
                         QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' "
                                        "AND name = ?1 COLLATE NOCASE"));
     lookup.bind(1, table);
-    if (!lookup.next()) {
-        throw CatalogueError(QStringLiteral("The catalogue \"%1\" has no table \"%2\".")
-                                 .arg(displayName(m_connection.fileName()), table));
-    }
+    if (!lookup.next())
+        throw missingTable(m_connection.fileName(), table);
     TableData data;
     data.name = lookup.value(0).value_or(table);
 

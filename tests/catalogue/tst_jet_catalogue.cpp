@@ -1,0 +1,357 @@
+#include "workspace.h"
+
+#include "catalogue/catalogue_db.h"
+#include "catalogue/catalogue_error.h"
+#include "catalogue/catalogue_sql.h"
+#include "catalogue/jet_password.h"
+#include "catalogue/jet_storage.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <functional>
+
+using namespace Kv402;
+using Kv402::Test::Workspace;
+
+namespace {
+
+const QString ReferenceFile = QStringLiteral("Versioni.mdb");
+
+QString failureOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const CatalogueError &error) {
+        return error.message();
+    }
+    return {};
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// A value as the failure report shows it: null and the empty text must not look alike.
+QString shown(const FieldValue &value)
+{
+    return value ? QLatin1Char('"') + *value + QLatin1Char('"') : QStringLiteral("NULL");
+}
+
+QString shown(const QJsonValue &value)
+{
+    return value.isNull() ? QStringLiteral("NULL")
+                          : QLatin1Char('"') + value.toString() + QLatin1Char('"');
+}
+
+} // namespace
+
+class JetCatalogueTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void readsEveryFixture_data();
+    void readsEveryFixture();
+    void listsUserTablesInCatalogueOrder();
+    void opensThroughTheCatalogue_data();
+    void opensThroughTheCatalogue();
+    void searchesLikeAnyCatalogue();
+    void readingIgnoresTheEnvironment();
+    void fileIsNeverWritten();
+    void secondProcessCannotOpenIt();
+    void dumpBuildsTheSameRows_data();
+    void dumpBuildsTheSameRows();
+
+private:
+    QString fixture(const QString &name) const { return m_dir + QLatin1Char('/') + name; }
+    // Copies a fixture into the workspace, writable, so that a write would not go unnoticed.
+    QString place(const Workspace &workspace,
+                  const QString &name,
+                  const QString &as = ReferenceFile) const;
+
+    QString m_dir;
+    QJsonObject m_expected;
+};
+
+void JetCatalogueTest::initTestCase()
+{
+    m_dir = qEnvironmentVariable("KV402_FIXTURES_DIR") + QStringLiteral("/jet");
+    QFile expected(fixture(QStringLiteral("expected.json")));
+    if (!expected.open(QIODevice::ReadOnly)) {
+        QSKIP(qPrintable(QStringLiteral("The Jet catalogue fixtures are not in \"%1\"; set "
+                                        "KV402_FIXTURES_DIR to the shared fixtures folder.")
+                             .arg(m_dir)));
+    }
+    QJsonParseError error;
+    m_expected = QJsonDocument::fromJson(expected.readAll(), &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+    QVERIFY(!m_expected.isEmpty());
+}
+
+QString JetCatalogueTest::place(const Workspace &workspace,
+                                const QString &name,
+                                const QString &as) const
+{
+    const QString target = workspace.filePath(as);
+    QFile::remove(target);
+    if (!QFile::copy(fixture(name), target))
+        return {};
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+    return target;
+}
+
+void JetCatalogueTest::readsEveryFixture_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const QString &file : m_expected.keys())
+        QTest::newRow(qPrintable(file)) << file;
+}
+
+void JetCatalogueTest::readsEveryFixture()
+{
+    QFETCH(QString, file);
+    const QJsonObject expected = m_expected.value(file).toObject();
+    const QString password = expected.value(QStringLiteral("password")).toString();
+
+    QFile head(fixture(file));
+    QVERIFY(head.open(QIODevice::ReadOnly));
+    const std::optional<Jet::Header> header = Jet::readHeader(head.read(Jet::HeaderBytes));
+    QVERIFY(header);
+    QCOMPARE(header->format, Jet::Format::Jet4);
+    QCOMPARE(header->password, password);
+
+    // Each file under its own password, so that the wrong-password file's rows are checked too.
+    const JetStorage storage(fixture(file), password);
+    const QJsonObject columns = expected.value(QStringLiteral("columns")).toObject();
+    const QJsonObject tables = expected.value(QStringLiteral("tables")).toObject();
+    QStringList names = storage.tableNames();
+    names.sort();
+    QCOMPARE(names, columns.keys());
+
+    for (const QString &name : columns.keys()) {
+        const TableData table = storage.readTable(name);
+        QCOMPARE(table.name, name);
+        QStringList expectedColumns;
+        for (const QJsonValue &column : columns.value(name).toArray())
+            expectedColumns.append(column.toString());
+        QCOMPARE(table.columns, expectedColumns);
+
+        const QJsonArray rows = tables.value(name).toArray();
+        QCOMPARE(table.rows.size(), rows.size());
+        for (qsizetype r = 0; r < rows.size(); ++r) {
+            const QJsonObject expectedRow = rows.at(r).toObject();
+            QStringList actual;
+            QStringList wanted;
+            for (qsizetype c = 0; c < table.columns.size(); ++c) {
+                actual.append(shown(table.rows.at(r).at(c)));
+                wanted.append(shown(expectedRow.value(table.columns.at(c))));
+            }
+            const QString where = QStringLiteral("%1 row %2: ").arg(name).arg(r + 1);
+            QCOMPARE(where + actual.join(QLatin1Char('|')), where + wanted.join(QLatin1Char('|')));
+        }
+    }
+}
+
+void JetCatalogueTest::listsUserTablesInCatalogueOrder()
+{
+    const JetStorage storage(fixture(ReferenceFile), QStringLiteral("tqm507rw"));
+    QCOMPARE(storage.tableNames(),
+             (QStringList{"num", "Versioni1", "Versioni2", "Versioni3", "Versioni4", "Versioni5"}));
+}
+
+void JetCatalogueTest::opensThroughTheCatalogue_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("value");   // read when there is no failure
+    QTest::addColumn<QString>("failure"); // part of the message, or empty
+
+    QTest::newRow("reference") << "Versioni.mdb"
+                               << "Versioni1"
+                               << "Devices" << 5
+                               << "Lettore è già pronto – ñ € ü     ||Tastiera àéìòù ÄÖÜ ß Œ ok"
+                               << "";
+    QTest::newRow("no password") << "no-password.mdb"
+                                 << "num"
+                                 << "numeri" << 1 << "3"
+                                 << "";
+    QTest::newRow("access 2003") << "Versioni-2003.mdb"
+                                 << "Versioni1"
+                                 << "File" << 4 << "data/V11ENG_B.S28"
+                                 << "";
+    QTest::newRow("compressed") << "Versioni-compressed.mdb"
+                                << "Versioni1"
+                                << "Lingua" << 5 << "Français"
+                                << "";
+    QTest::newRow("large") << "Versioni-large.mdb"
+                           << "Versioni1"
+                           << "File" << 3000 << "L3000.S28"
+                           << "";
+    QTest::newRow("wrong password") << "wrong-password.mdb"
+                                    << "num"
+                                    << "numeri" << 1 << ""
+                                    << "the file is not a catalogue database, or the catalogue "
+                                       "password does not open it.";
+    QTest::newRow("missing table") << "missing-table.mdb"
+                                   << "Versioni4"
+                                   << "Versione" << 1 << ""
+                                   << "has no table \"Versioni4\".";
+    QTest::newRow("empty num") << "empty-num.mdb"
+                               << "num"
+                               << "numeri" << 1 << ""
+                               << "There are no rows in the table \"num\"";
+    QTest::newRow("null field") << "null-field.mdb"
+                                << "Versioni2"
+                                << "File" << 1 << ""
+                                << "The field \"File\" of row 1 is null in the table \"Versioni2\"";
+}
+
+void JetCatalogueTest::opensThroughTheCatalogue()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, table);
+    QFETCH(QString, field);
+    QFETCH(int, row);
+    QFETCH(QString, value);
+    QFETCH(QString, failure);
+
+    Workspace workspace;
+    QVERIFY(!place(workspace, file).isEmpty());
+    QString read;
+    const QString message = failureOf([&] {
+        const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
+        const auto rs = db->OpenRecordset(table);
+        rs->MoveFirst();
+        for (int i = 1; i < row; ++i)
+            rs->MoveNext();
+        read = rs->Fields(field);
+    });
+    if (failure.isEmpty()) {
+        QCOMPARE(message, QString());
+        QCOMPARE(read, value);
+    } else {
+        QVERIFY2(message.contains(failure), qPrintable(message));
+        QVERIFY2(message.contains(workspace.filePath(ReferenceFile)), qPrintable(message));
+    }
+}
+
+void JetCatalogueTest::searchesLikeAnyCatalogue()
+{
+    Workspace workspace;
+    QVERIFY(!place(workspace, ReferenceFile).isEmpty());
+    const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
+    // Table and field names are found without regard to case.
+    const auto rs = db->OpenRecordset(QStringLiteral("versioni1"));
+    const Criterion english{QStringLiteral("1.1"), QStringLiteral("English")};
+    rs->FindFirst(english);
+    QVERIFY(!rs->NoMatch());
+    QCOMPARE(rs->Fields(QStringLiteral("file")), QStringLiteral("V11ENG.S28"));
+    QCOMPARE(rs->Fields(QStringLiteral("Devices")).size(), 250);
+    rs->FindNext(english);
+    QVERIFY(!rs->NoMatch());
+    QCOMPARE(rs->Fields(QStringLiteral("File")), QStringLiteral("data/V11ENG_B.S28"));
+    rs->FindNext(english);
+    QVERIFY(rs->NoMatch());
+}
+
+void JetCatalogueTest::readingIgnoresTheEnvironment()
+{
+    // libmdb takes its text conversion from these variables unless told otherwise.
+    const QByteArray names[] = {"MDBICONV", "MDB_ICONV", "MDB_JET3_CHARSET"};
+    for (const QByteArray &name : names)
+        qputenv(name.constData(), "ISO-8859-1");
+    const JetStorage storage(fixture(ReferenceFile), QStringLiteral("tqm507rw"));
+    const TableData table = storage.readTable(QStringLiteral("Versioni1"));
+    for (const QByteArray &name : names)
+        qunsetenv(name.constData());
+
+    QCOMPARE(table.rows.at(4).at(table.columnIndex(QStringLiteral("Lingua"))),
+             FieldValue(QStringLiteral("Français")));
+    QCOMPARE(table.rows.at(4).at(table.columnIndex(QStringLiteral("Devices"))),
+             FieldValue(
+                 QStringLiteral("Lettore è già pronto – ñ € ü     ||Tastiera àéìòù ÄÖÜ ß Œ ok")));
+}
+
+void JetCatalogueTest::fileIsNeverWritten()
+{
+    Workspace workspace;
+    const QString path = place(workspace, ReferenceFile);
+    QVERIFY(!path.isEmpty());
+    const QByteArray before = fileHash(path);
+    const QDateTime modified = QFileInfo(path).lastModified();
+    {
+        const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
+        const auto rs = db->OpenRecordset(QStringLiteral("Versioni2"));
+        rs->FindFirst({QStringLiteral("2.0"), QStringLiteral("English")});
+        dumpCatalogue(*db);
+    }
+    QCOMPARE(fileHash(path), before);
+    QCOMPARE(QFileInfo(path).lastModified(), modified);
+    // No lock file beside it either.
+    QCOMPARE(QDir(workspace.path()).entryList(QDir::Files), QStringList{ReferenceFile});
+}
+
+void JetCatalogueTest::secondProcessCannotOpenIt()
+{
+    Workspace workspace;
+    QVERIFY(!place(workspace, ReferenceFile).isEmpty());
+    const auto held = CatalogueDatabase::OpenDatabase(ReferenceFile);
+
+    QProcess other;
+    other.start(QStringLiteral(KV402_TOOL), {"catalogue", "dump", ReferenceFile});
+    QVERIFY(other.waitForFinished());
+    QCOMPARE(other.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(other.exitCode(), 1);
+    QVERIFY2(other.readAllStandardError().contains("in use by another program"),
+             "the second process must be refused the catalogue");
+}
+
+void JetCatalogueTest::dumpBuildsTheSameRows_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("reference") << ReferenceFile;
+    QTest::newRow("with a null field") << "null-field.mdb";
+}
+
+void JetCatalogueTest::dumpBuildsTheSameRows()
+{
+    QFETCH(QString, file);
+    Workspace workspace;
+    QVERIFY(!place(workspace, file).isEmpty());
+
+    // The tool first, while this process does not hold the file.
+    QProcess tool;
+    tool.start(QStringLiteral(KV402_TOOL), {"catalogue", "dump", ReferenceFile});
+    QVERIFY(tool.waitForFinished());
+    QCOMPARE(tool.exitCode(), 0);
+    const QString toolDump = QString::fromUtf8(tool.readAllStandardOutput());
+
+    const auto original = CatalogueDatabase::OpenDatabase(ReferenceFile);
+    QCOMPARE(dumpCatalogue(*original), toolDump);
+
+    workspace.buildCatalogue(toolDump, QStringLiteral("copy.mdb"));
+    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("copy.mdb"));
+    QCOMPARE(copy->tableNames(), original->tableNames());
+    for (const QString &table : original->tableNames()) {
+        const TableData a = original->OpenRecordset(table)->table();
+        const TableData b = copy->OpenRecordset(table)->table();
+        QCOMPARE(b.columns, a.columns);
+        QCOMPARE(b.rows, a.rows);
+    }
+}
+
+QTEST_GUILESS_MAIN(JetCatalogueTest)
+#include "tst_jet_catalogue.moc"
