@@ -7,8 +7,11 @@
 #include "catalogue/jet_storage.h"
 #include "catalogue/sqlcipher_storage.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+
+#include <mutex>
 
 namespace Kv402 {
 
@@ -18,6 +21,18 @@ QString displayName(const QString &fileName)
 {
     return QFileInfo(fileName).absoluteFilePath();
 }
+
+// An open storage, with what identifies the file state it was opened on.
+struct OpenStorage
+{
+    QString path;
+    QDateTime modified;
+    qint64 size = 0;
+    std::weak_ptr<CatalogueStorage> storage;
+};
+
+std::mutex openStoragesMutex;
+QList<OpenStorage> openStorages;
 
 bool isJetFile(const QString &fileName)
 {
@@ -113,7 +128,7 @@ void Recordset::findFrom(qsizetype row, const Criterion &criterion)
     m_noMatch = true;
 }
 
-CatalogueDatabase::CatalogueDatabase(QString fileName, std::unique_ptr<CatalogueStorage> storage)
+CatalogueDatabase::CatalogueDatabase(QString fileName, std::shared_ptr<CatalogueStorage> storage)
     : m_fileName(std::move(fileName))
     , m_storage(std::move(storage))
 {}
@@ -123,14 +138,31 @@ CatalogueDatabase::~CatalogueDatabase() = default;
 std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString &fileName)
 {
     holdExclusively(fileName);
+
+    const QFileInfo file(fileName);
+    const QString path = file.absoluteFilePath();
+    const QDateTime modified = file.lastModified();
+    const qint64 size = file.size();
+
+    const std::lock_guard lock(openStoragesMutex);
+    openStorages.removeIf([](const OpenStorage &open) { return open.storage.expired(); });
+    for (const OpenStorage &open : std::as_const(openStorages)) {
+        if (open.path == path && open.modified == modified && open.size == size) {
+            if (std::shared_ptr<CatalogueStorage> storage = open.storage.lock())
+                return std::make_unique<CatalogueDatabase>(fileName, std::move(storage));
+        }
+    }
+
+    std::shared_ptr<CatalogueStorage> storage;
     // An Access catalogue is read as it is; anything else is an SQLCipher catalogue.
     if (isJetFile(fileName)) {
-        return std::make_unique<CatalogueDatabase>(
-            fileName, std::make_unique<JetStorage>(fileName, QString(Catalogue::Password)));
+        storage = std::make_shared<JetStorage>(fileName, QString(Catalogue::Password));
+    } else {
+        const QByteArray key(Catalogue::Password.data(), Catalogue::Password.size());
+        storage = std::make_shared<SqlCipherStorage>(fileName, key);
     }
-    const QByteArray key = QByteArray(Catalogue::Password.data(), Catalogue::Password.size());
-    return std::make_unique<CatalogueDatabase>(fileName,
-                                               std::make_unique<SqlCipherStorage>(fileName, key));
+    openStorages.append({path, modified, size, storage});
+    return std::make_unique<CatalogueDatabase>(fileName, std::move(storage));
 }
 
 std::unique_ptr<Recordset> CatalogueDatabase::OpenRecordset(const QString &table) const

@@ -85,10 +85,12 @@ class CatalogueDatabase
 {
 public:
     // Opens the catalogue read-only with the catalogue password; picks the backend by the file's
-    // content. Throws CatalogueError naming the file and the reason.
+    // content. Throws CatalogueError naming the file and the reason. Opening a file that this
+    // process has open already, unchanged since, shares that connection: the key derivation of
+    // an encrypted catalogue takes tens of milliseconds, and the file is held exclusively anyway.
     static std::unique_ptr<CatalogueDatabase> OpenDatabase(const QString &fileName);
 
-    explicit CatalogueDatabase(QString fileName, std::unique_ptr<CatalogueStorage> storage);
+    explicit CatalogueDatabase(QString fileName, std::shared_ptr<CatalogueStorage> storage);
     ~CatalogueDatabase();
 
     // A recordset over all rows of the table; throws CatalogueError when the table is missing.
@@ -99,7 +101,7 @@ public:
 
 private:
     QString m_fileName;
-    std::unique_ptr<CatalogueStorage> m_storage;
+    std::shared_ptr<CatalogueStorage> m_storage;
 };
 
 } // namespace Kv402

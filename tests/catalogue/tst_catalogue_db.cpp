@@ -59,6 +59,7 @@ private Q_SLOTS:
     void readingFailures_data();
     void readingFailures();
     void reopeningInTheSameProcessWorks();
+    void reopeningReadsAChangedFileAfresh();
     void secondProcessCannotOpenIt();
     void fileIsNeverWritten();
     void dumpBuildsTheSameRows();
@@ -215,6 +216,21 @@ void CatalogueDbTest::reopeningInTheSameProcessWorks()
         QVERIFY(reopened->OpenRecordset(QStringLiteral("num")));
         held = std::move(reopened);
     }
+}
+
+void CatalogueDbTest::reopeningReadsAChangedFileAfresh()
+{
+    Workspace workspace;
+    workspace.buildCatalogue(
+        QStringLiteral("CREATE TABLE num (numeri TEXT); INSERT INTO num VALUES ('1');"));
+    const auto first = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    QCOMPARE(first->OpenRecordset(QStringLiteral("num"))->table().rows.size(), 1);
+
+    // Replaced while the first is still open: the next opening must not serve the old rows.
+    workspace.buildCatalogue(
+        QStringLiteral("CREATE TABLE num (numeri TEXT); INSERT INTO num VALUES ('1'), ('2');"));
+    const auto second = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    QCOMPARE(second->OpenRecordset(QStringLiteral("num"))->table().rows.size(), 2);
 }
 
 void CatalogueDbTest::secondProcessCannotOpenIt()
