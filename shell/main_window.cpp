@@ -3,16 +3,20 @@
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
+#include "shell/about_window.h"
 #include "shell/captions.h"
 #include "shell/editable_list.h"
 #include "shell/fonts.h"
+#include "shell/help_window.h"
 #include "shell/message_box.h"
 #include "shell/status_bar.h"
 #include "shell/twips.h"
+#include "shell/window_placement.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
@@ -489,8 +493,38 @@ void frmMain::lngeng_Click()
     applyCaptionSet(this, EnglishCaptions);
 }
 
-void frmMain::mnuRunHlp_Click() {}
+void frmMain::mnuRunHlp_Click()
+{
+    // The help file of the current language, in the working directory. When it is missing or
+    // cannot be read nothing happens, and nothing is said.
+    const Language current = language();
+    const QString file = QDir::current().absoluteFilePath(HelpFileName.in(current));
+    if (m_helpWindow) {
+        m_helpWindow->showFile(file, current);
+        return;
+    }
+    auto help = std::make_unique<HelpWindow>();
+    if (!help->showFile(file, current))
+        return;
+    m_helpWindow = help.release();
+    addOtherWindow(m_helpWindow);
+}
 
-void frmMain::mnuAbout_Click() {}
+void frmMain::mnuAbout_Click()
+{
+    // Never more than one About window: About again shows the same one.
+    if (!m_aboutWindow) {
+        m_aboutWindow = new FormAbout;
+        addOtherWindow(m_aboutWindow);
+    }
+    bringToFront(m_aboutWindow);
+}
+
+void frmMain::addOtherWindow(QWidget *window)
+{
+    // Windows closed since are gone from the list.
+    m_otherWindows.removeIf([](const QPointer<QWidget> &other) { return other.isNull(); });
+    m_otherWindows.append(window);
+}
 
 } // namespace Kv402

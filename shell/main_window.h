@@ -24,6 +24,8 @@ class CatalogueDatabase;
 class CatalogueError;
 class ClockStatusBar;
 class EditableList;
+class FormAbout;
+class HelpWindow;
 class MessageBoxes;
 class Recordset;
 
@@ -100,6 +102,8 @@ private:
     MessageAnswer showMessage(const Message &message);
     // A catalogue failure ends the program: its message, then exit with a failure status.
     void fail(const CatalogueError &error);
+    // Adds a window to the program's other windows, which shutdown closes newest first.
+    void addOtherWindow(QWidget *window);
 
     Services m_services;
     bool m_failed = false;
@@ -107,6 +111,8 @@ private:
     WindowGeometryTwips m_geometryRead;
     // The program's other windows, in the order they were opened.
     QList<QPointer<QWidget>> m_otherWindows;
+    QPointer<FormAbout> m_aboutWindow;
+    QPointer<HelpWindow> m_helpWindow;
 
 public:
     // The controls, by the names the rest of the program uses.

@@ -84,6 +84,44 @@ inline constexpr Bilingual DataFileUnusable{"Il file dati %1 non può essere car
 inline constexpr Bilingual NoDataToLoad{"Il file dati %1 non contiene dati da caricare",
                                         "The data file %1 holds no data to load"};
 
+// The About window. Its texts read the same in both languages.
+inline QString aboutWindowTitle()
+{
+    return QStringLiteral("Velmar - KV402 Master Software");
+}
+
+inline QString aboutProgramName()
+{
+    return QStringLiteral("KV402 Master Software ");
+}
+
+inline QString aboutRevision()
+{
+    return QStringLiteral("Rev. 1.1");
+}
+
+// The maker's details in the About window. Put the maker's own company line, postal address (one
+// line) and telephone number here; nothing else needs to change.
+inline QString makerCompany()
+{
+    return QStringLiteral("Velmar");
+}
+
+inline QString makerAddress()
+{
+    return QStringLiteral("Company address");
+}
+
+inline QString makerTelephone()
+{
+    return QStringLiteral("Telephone");
+}
+
+// The help window's buttons.
+inline constexpr Bilingual HelpBack{"Indietro", "Back"};
+inline constexpr Bilingual HelpForward{"Avanti", "Forward"};
+inline constexpr Bilingual HelpContents{"Sommario", "Contents"};
+
 } // namespace Texts
 
 } // namespace Kv402

@@ -1,0 +1,81 @@
+# Run by CTest: installs BUILD_DIR into STAGE_DIR and checks the installed files.
+cmake_minimum_required(VERSION 3.25)
+
+file(REMOVE_RECURSE ${STAGE_DIR})
+execute_process(
+    COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${STAGE_DIR}
+    RESULT_VARIABLE result
+    OUTPUT_VARIABLE output
+    ERROR_VARIABLE output)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed:\n${output}")
+endif()
+
+set(failures)
+
+function(same_content installed source)
+    file(SHA256 ${installed} installed_hash)
+    file(SHA256 ${source} source_hash)
+    if(NOT installed_hash STREQUAL source_hash)
+        set(failures ${failures} "${installed} differs from ${source}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+# The programs, which find every library they need.
+foreach(program kv402master kv402)
+    set(path ${STAGE_DIR}/${BINDIR}/${program})
+    if(NOT EXISTS ${path} OR IS_DIRECTORY ${path})
+        list(APPEND failures "missing program ${path}")
+        continue()
+    endif()
+    file(GET_RUNTIME_DEPENDENCIES
+        EXECUTABLES ${path}
+        RESOLVED_DEPENDENCIES_VAR resolved
+        UNRESOLVED_DEPENDENCIES_VAR unresolved)
+    if(unresolved)
+        list(APPEND failures "${program} needs libraries that cannot be found: ${unresolved}")
+    endif()
+endforeach()
+
+# The desktop entry, its icon and the help files.
+set(desktop ${STAGE_DIR}/${DATADIR}/applications/kv402master.desktop)
+set(icon ${STAGE_DIR}/${DATADIR}/icons/hicolor/64x64/apps/kv402master.png)
+set(help ${STAGE_DIR}/${DATADIR}/kv402master/help)
+foreach(file ${desktop} ${icon} ${help}/kv402.hlp ${help}/kv402ing.hlp)
+    if(NOT EXISTS ${file})
+        list(APPEND failures "missing ${file}")
+    endif()
+endforeach()
+
+if(NOT failures)
+    same_content(${icon} ${SOURCE_DIR}/resources/terminal.png)
+    same_content(${help}/kv402.hlp ${SOURCE_DIR}/demo/help/kv402.hlp)
+    same_content(${help}/kv402ing.hlp ${SOURCE_DIR}/demo/help/kv402ing.hlp)
+
+    # The entry starts the installed program by name and shows the installed icon.
+    file(STRINGS ${desktop} lines)
+    foreach(line "Type=Application" "Exec=kv402master" "Icon=kv402master")
+        if(NOT line IN_LIST lines)
+            list(APPEND failures "the desktop entry lacks the line ${line}")
+        endif()
+    endforeach()
+
+    if(NOT DESKTOP_FILE_VALIDATE)
+        list(APPEND failures "desktop-file-validate not found: run tools/install-deps.sh")
+    else()
+        execute_process(
+            COMMAND ${DESKTOP_FILE_VALIDATE} ${desktop}
+            RESULT_VARIABLE result
+            OUTPUT_VARIABLE output
+            ERROR_VARIABLE output)
+        if(NOT result EQUAL 0 OR NOT output STREQUAL "")
+            list(APPEND failures "desktop-file-validate: ${output}")
+        endif()
+    endif()
+endif()
+
+if(failures)
+    list(JOIN failures "\n" text)
+    message(FATAL_ERROR "${text}")
+endif()
+message(STATUS "Installed into ${STAGE_DIR}: programs, desktop entry, icon and help files")
