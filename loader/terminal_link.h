@@ -46,8 +46,9 @@ enum class LinkOutcome {
 
 // Told of a run's events, in the order they happen. Every call comes from the thread that runs
 // the link and may block for as long as it needs (a message waiting for the user): the link holds
-// no lock meanwhile, and the terminal waits. The port is open during every call except those
-// named below.
+// no lock meanwhile, and the terminal waits. The port is open during every call except
+// portNotOpened, stopped for a stop requested before the run, and the calls that follow a flash
+// write error.
 class LinkObserver
 {
 public:
