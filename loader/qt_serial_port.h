@@ -1,0 +1,63 @@
+#pragma once
+
+#include "loader/serial_port.h"
+
+#include <QSerialPort>
+
+#include <functional>
+
+namespace Kv402 {
+
+// A serial device of the platform, through QSerialPort. It is used without an event loop of its
+// own: the waits drive the reading and the writing. Create and use it on a QThread (the main
+// thread or a worker), whose event dispatcher QSerialPort's notifiers need.
+class QtSerialPort : public SerialPort
+{
+public:
+    // Names the device for a port number; portDevice() unless a test points it elsewhere.
+    using DeviceMap = std::function<QString(int portNumber)>;
+
+    explicit QtSerialPort(DeviceMap deviceOf = {});
+    ~QtSerialPort() override;
+
+    bool open(int portNumber, const QString &settings, QString *reason) override;
+    void close() override;
+    bool isOpen() const override { return m_port.isOpen(); }
+
+    bool cts() override;
+    void setRts(bool high) override;
+    bool rts() const override { return m_rts; }
+
+    bool write(const QByteArray &bytes) override;
+    qint64 bytesToWrite() override { return m_port.bytesToWrite(); }
+    qint64 bytesAvailable() override { return m_port.bytesAvailable(); }
+    QByteArray readAll() override { return m_port.readAll(); }
+
+    bool waitForAvailable(qint64 count, int msecs) override;
+    bool waitForWritten(int msecs) override;
+    bool waitForCts(int msecs) override;
+
+    QString failure() const override { return m_failure; }
+
+private:
+    bool checkFailure();
+
+    DeviceMap m_deviceOf;
+    QSerialPort m_port;
+    bool m_rts = false;
+    QString m_failure;
+};
+
+// Every port number is the platform's device of that name.
+class QtSerialPortFactory : public SerialPortFactory
+{
+public:
+    explicit QtSerialPortFactory(QtSerialPort::DeviceMap deviceOf = {});
+
+    std::unique_ptr<SerialPort> makePort(int portNumber) override;
+
+private:
+    QtSerialPort::DeviceMap m_deviceOf;
+};
+
+} // namespace Kv402

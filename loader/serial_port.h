@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace Kv402 {
+
+// The ports the user can choose are named "COM" followed by 1 to 16, without blank or leading
+// zero, on every platform.
+namespace PortNames {
+inline constexpr int First = 1;
+inline constexpr int Last = 16;
+} // namespace PortNames
+
+// "COM" followed by the number.
+QString portName(int portNumber);
+// The number of a port name ("COM7" gives 7); nothing for any other text ("COM0", "COM17",
+// "COM01", "com1", "COM 1").
+std::optional<int> portNumberOf(QStringView name);
+
+enum class Platform { Linux, Windows };
+Platform hostPlatform();
+
+// The device that stands for COMn. Linux: COM1-COM4 are the PC's own serial ports /dev/ttyS0-3,
+// COM5-COM12 the USB serial adapters /dev/ttyUSB0-7, COM13-COM16 the USB modem-class adapters
+// /dev/ttyACM0-3. Windows: \\.\COMn. Empty for a number outside 1 to 16.
+QString portDevice(int portNumber, Platform platform = hostPlatform());
+
+// A settings text such as "19200,o,8,1": baud rate, parity letter (N none, O odd, E even,
+// M mark, S space, in either case), data bits (5 to 8), stop bits (1, 1.5 or 2).
+struct LineSettings
+{
+    enum class Parity { None, Odd, Even, Mark, Space };
+    enum class StopBits { One, OneAndHalf, Two };
+
+    qint32 baudRate = 9600;
+    Parity parity = Parity::None;
+    int dataBits = 8;
+    StopBits stopBits = StopBits::One;
+
+    // Nothing for a text that is not a valid settings text; *reason then says what is wrong.
+    static std::optional<LineSettings> parse(QStringView text, QString *reason = nullptr);
+
+    // How long one character takes on the wire: start bit, data bits, parity bit, stop bits.
+    std::chrono::nanoseconds characterTime() const;
+
+    bool operator==(const LineSettings &) const = default;
+};
+
+// A serial port as the terminal link uses it: raw 8-bit bytes both ways (0x00 included, nothing
+// translated or dropped), no automatic flow control, CTS read and RTS driven by the caller.
+// One port object is used by one thread only.
+class SerialPort
+{
+public:
+    virtual ~SerialPort() = default;
+
+    // Opens COMn with a settings text. Once open, RTS is low and DTR high. On failure the port
+    // stays closed and *reason holds why (the platform's reason where it gave one).
+    virtual bool open(int portNumber, const QString &settings, QString *reason) = 0;
+    // Closing a closed port does nothing.
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // CTS, the terminal's "ready to receive".
+    virtual bool cts() = 0;
+    // RTS, the PC's answer to an echo; takes effect at once.
+    virtual void setRts(bool high) = 0;
+    virtual bool rts() const = 0;
+
+    // Queues the bytes for sending, in order. False when the port cannot take them.
+    virtual bool write(const QByteArray &bytes) = 0;
+    // Bytes queued and not yet sent.
+    virtual qint64 bytesToWrite() = 0;
+    // Bytes received and not yet read.
+    virtual qint64 bytesAvailable() = 0;
+    // Every byte received and not yet read.
+    virtual QByteArray readAll() = 0;
+
+    // The waits block the calling thread, sleeping, until their condition holds (true) or msecs
+    // have passed or the port failed (false).
+    // At least count bytes are waiting to be read.
+    virtual bool waitForAvailable(qint64 count, int msecs) = 0;
+    // Every queued byte has been sent.
+    virtual bool waitForWritten(int msecs) = 0;
+    // CTS is high.
+    virtual bool waitForCts(int msecs) = 0;
+
+    // Why the open port stopped working (the device went away, a read or a write failed); empty
+    // while it works.
+    virtual QString failure() const = 0;
+};
+
+// Makes the port object for a port number: the program, the tests and the demo each choose
+// what "COM1" is. Safe to call from any thread.
+class SerialPortFactory
+{
+public:
+    virtual ~SerialPortFactory() = default;
+
+    // A closed port for COMn; never null. The port belongs to the thread that uses it.
+    virtual std::unique_ptr<SerialPort> makePort(int portNumber) = 0;
+};
+
+} // namespace Kv402

@@ -1,0 +1,525 @@
+#include "loader/simulated_terminal.h"
+
+#include "loader/link_constants.h"
+
+#include <algorithm>
+
+namespace Kv402 {
+
+namespace {
+
+using Clock = SimulatedTerminal::Clock;
+
+// Bytes 1 to 9 of every status reply; the PC never looks at them. NUL and 0xFF among them make
+// sure that nothing on the way drops or changes them.
+const QByteArray StatusTail = QByteArray("\x00\xFF\x4B\x56\x34\x30\x32\x0D\x0A", 9);
+
+// What a changed echo byte differs by.
+constexpr char CorruptionMask = 0x5A;
+
+QString noSuchPort(int portNumber)
+{
+    return QStringLiteral("No such file or directory (%1 has no device).").arg(portName(portNumber));
+}
+
+} // namespace
+
+SimulatedTerminal::SimulatedTerminal()
+    : SimulatedTerminal(Options())
+{}
+
+SimulatedTerminal::SimulatedTerminal(Options options)
+    : m_options(std::move(options))
+    , m_cableConnected(m_options.cableConnected)
+    , m_flash(qsizetype(Image::MaxBlocks) * Image::BlockSize, Image::Blank)
+{}
+
+void SimulatedTerminal::setCableConnected(bool connected)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_cableConnected = connected;
+    }
+    m_changed.notify_all();
+}
+
+QList<SimulatedTerminal::Event> SimulatedTerminal::events() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_events;
+}
+
+QStringList SimulatedTerminal::violations() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_violations;
+}
+
+QByteArray SimulatedTerminal::flash() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_flash;
+}
+
+int SimulatedTerminal::announcedBlocks() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_blockCount;
+}
+
+bool SimulatedTerminal::attach(const QString &settings, QString *reason)
+{
+    const std::lock_guard lock(m_mutex);
+    const std::optional<LineSettings> line = LineSettings::parse(settings, reason);
+    if (!line)
+        return false;
+    if (m_attached) {
+        if (reason)
+            *reason = QStringLiteral("Device or resource busy.");
+        return false;
+    }
+    m_attached = true;
+    m_characterTime = m_options.paced ? Clock::duration(line->characterTime()) : Clock::duration{};
+    m_rts = false;
+    const Clock::time_point now = Clock::now();
+    m_pcSendingUntil = now;
+    m_terminalSendingUntil = now;
+    m_pcQueue.clear();
+    m_stalledBytes = 0;
+    m_stalled = false;
+    m_toPc.clear();
+    m_sentToPc = 0;
+    m_readByPc = 0;
+    m_echoEnd = 0;
+    m_statusEnd = 0;
+    m_ctsLowFrom = {};
+    m_ctsLowUntil = {};
+    m_attempts.clear();
+    expect(Header);
+    record(Event::Kind::Opened, {}, now);
+    return true;
+}
+
+void SimulatedTerminal::detach()
+{
+    const std::lock_guard lock(m_mutex);
+    m_attached = false;
+    m_rts = false;
+    m_pcQueue.clear();
+    m_toPc.clear();
+    record(Event::Kind::Closed, {}, Clock::now());
+}
+
+bool SimulatedTerminal::ctsAt(Clock::time_point now) const
+{
+    return m_cableConnected && !(now >= m_ctsLowFrom && now < m_ctsLowUntil);
+}
+
+void SimulatedTerminal::setRts(bool high)
+{
+    const std::lock_guard lock(m_mutex);
+    const Clock::time_point now = Clock::now();
+    m_rts = high;
+    record(Event::Kind::PcRts, {}, now);
+    if (m_phase == Phase::AwaitingAnswer)
+        answer(high, now);
+}
+
+void SimulatedTerminal::pcWrite(const QByteArray &bytes)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        const Clock::time_point now = Clock::now();
+        record(Event::Kind::PcSent, bytes, now);
+        if (bytes.isEmpty())
+            return;
+        if (m_stalled) {
+            m_stalledBytes += bytes.size();
+            return;
+        }
+        const Clock::time_point start = std::max(now, m_pcSendingUntil);
+        for (qsizetype i = 1; i <= bytes.size(); ++i)
+            m_pcQueue.push_back(start + i * m_characterTime);
+        m_pcSendingUntil = m_pcQueue.back();
+
+        bool listening = true;
+        if (!ctsAt(now)) {
+            violation(QStringLiteral("%1 sent while CTS was low").arg(transmissionName()));
+            listening = false;
+        }
+        if (m_readByPc < m_statusEnd) {
+            violation(QStringLiteral("%1 sent before the last status reply was read")
+                          .arg(transmissionName()));
+        }
+        switch (m_phase) {
+        case Phase::AwaitingAnswer:
+            violation(QStringLiteral("bytes sent before the echo of %1 was answered")
+                          .arg(transmissionName()));
+            listening = false;
+            break;
+        case Phase::Finished:
+            violation(QStringLiteral("bytes sent after the transfer had ended"));
+            listening = false;
+            break;
+        case Phase::Silent:
+            listening = false;
+            break;
+        case Phase::Receiving:
+            break;
+        }
+        if (listening) {
+            const qsizetype missing = expectedSize() - m_received.size();
+            if (bytes.size() > missing) {
+                violation(QStringLiteral("%1: %2 bytes sent where %3 were expected")
+                              .arg(transmissionName())
+                              .arg(bytes.size())
+                              .arg(missing));
+            }
+            m_received += bytes.left(missing);
+            // The transmission is complete when its last byte has arrived.
+            if (m_received.size() == expectedSize())
+                receive(m_received, start + std::min(missing, bytes.size()) * m_characterTime);
+        }
+    }
+    m_changed.notify_all();
+}
+
+qint64 SimulatedTerminal::pcBytesToWrite(Clock::time_point now)
+{
+    while (!m_pcQueue.empty() && m_pcQueue.front() <= now)
+        m_pcQueue.pop_front();
+    return qint64(m_pcQueue.size()) + m_stalledBytes;
+}
+
+qint64 SimulatedTerminal::pcBytesAvailable(Clock::time_point now) const
+{
+    const auto arrived = std::find_if(m_toPc.begin(), m_toPc.end(), [now](const InFlight &byte) {
+        return byte.arrival > now;
+    });
+    return arrived - m_toPc.begin();
+}
+
+QByteArray SimulatedTerminal::pcReadAll()
+{
+    const std::lock_guard lock(m_mutex);
+    const Clock::time_point now = Clock::now();
+    QByteArray bytes;
+    while (!m_toPc.empty() && m_toPc.front().arrival <= now) {
+        bytes.append(m_toPc.front().byte);
+        m_toPc.pop_front();
+    }
+    m_readByPc += bytes.size();
+    if (!bytes.isEmpty())
+        record(Event::Kind::PcRead, bytes, now);
+    return bytes;
+}
+
+template<typename Ready, typename NextChange>
+bool SimulatedTerminal::waitUntil(std::unique_lock<std::mutex> &lock,
+                                  int msecs,
+                                  Ready ready,
+                                  NextChange nextChange)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(msecs);
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (ready(now))
+            return true;
+        if (now >= deadline)
+            return false;
+        // Sleeps until the moment the condition can next come true; another thread that plugs
+        // the cable in wakes it earlier.
+        m_changed.wait_until(lock, std::min(deadline, nextChange(now)));
+    }
+}
+
+bool SimulatedTerminal::waitForAvailable(qint64 count, int msecs)
+{
+    std::unique_lock lock(m_mutex);
+    return waitUntil(
+        lock,
+        msecs,
+        [&](Clock::time_point now) { return pcBytesAvailable(now) >= count; },
+        [&](Clock::time_point) {
+            return qint64(m_toPc.size()) >= count && count > 0 ? m_toPc[count - 1].arrival
+                                                               : Clock::time_point::max();
+        });
+}
+
+bool SimulatedTerminal::waitForWritten(int msecs)
+{
+    std::unique_lock lock(m_mutex);
+    return waitUntil(
+        lock,
+        msecs,
+        [&](Clock::time_point now) { return pcBytesToWrite(now) == 0; },
+        [&](Clock::time_point) {
+            return m_stalledBytes > 0 || m_pcQueue.empty() ? Clock::time_point::max()
+                                                           : m_pcQueue.back();
+        });
+}
+
+bool SimulatedTerminal::waitForCts(int msecs)
+{
+    std::unique_lock lock(m_mutex);
+    return waitUntil(
+        lock,
+        msecs,
+        [&](Clock::time_point now) { return ctsAt(now); },
+        [&](Clock::time_point now) {
+            return m_cableConnected && now < m_ctsLowUntil ? m_ctsLowUntil
+                                                           : Clock::time_point::max();
+        });
+}
+
+QString SimulatedTerminal::transmissionName() const
+{
+    return m_transmission == Header ? QStringLiteral("header")
+                                    : QStringLiteral("block %1").arg(m_transmission);
+}
+
+int SimulatedTerminal::expectedSize() const
+{
+    return m_transmission == Header ? Link::HeaderSize : Link::BlockSize;
+}
+
+void SimulatedTerminal::expect(int transmission)
+{
+    m_phase = Phase::Receiving;
+    m_transmission = transmission;
+    m_attempt = ++m_attempts[transmission];
+    m_received.clear();
+    if (m_attempt == 1 && m_options.stalledOutputAt == transmission)
+        m_stalled = true;
+}
+
+void SimulatedTerminal::receive(const QByteArray &bytes, Clock::time_point complete)
+{
+    if (m_options.silentFrom && m_options.silentFrom->transmission == m_transmission
+        && m_options.silentFrom->silence == Silence::NoEcho) {
+        m_silent = true;
+    }
+    if (m_silent) {
+        m_phase = Phase::Silent;
+        return;
+    }
+    const Attempt attempt{m_transmission, m_attempt};
+    QByteArray echo = bytes;
+    const bool corrupted = m_options.corruptedEchoes.count(attempt) > 0;
+    if (corrupted) {
+        // A different byte on each attempt.
+        const qsizetype at = (qsizetype(m_attempt) * 37) % echo.size();
+        echo[at] = char(echo[at] ^ CorruptionMask);
+    }
+    const Clock::time_point last = sendToPc(echo, complete);
+    const bool extra = m_options.echoesWithExtraBytes.count(attempt) > 0;
+    if (extra) {
+        for (const char byte : m_options.extraBytes)
+            m_toPc.push_back({last, byte});
+        m_sentToPc += m_options.extraBytes.size();
+        record(Event::Kind::TerminalSent, m_options.extraBytes, last);
+    }
+    m_echoExact = !corrupted && !extra;
+    m_echoEnd = m_sentToPc;
+    m_phase = Phase::AwaitingAnswer;
+}
+
+void SimulatedTerminal::answer(bool accepted, Clock::time_point now)
+{
+    if (m_readByPc < m_echoEnd)
+        violation(QStringLiteral("the echo of %1 was answered before it was read")
+                      .arg(transmissionName()));
+    if (accepted && !m_echoExact)
+        violation(QStringLiteral("a changed echo of %1 was accepted").arg(transmissionName()));
+    if (!accepted && m_echoExact)
+        violation(QStringLiteral("the correct echo of %1 was rejected").arg(transmissionName()));
+
+    if (m_options.silentFrom && m_options.silentFrom->transmission == m_transmission
+        && m_options.silentFrom->silence == Silence::NoStatusReply) {
+        m_silent = true;
+    }
+    if (m_silent) {
+        m_phase = Phase::Silent;
+        return;
+    }
+
+    QByteArray status = QByteArray(1, m_options.rejectedStatus) + StatusTail;
+    bool finished = false;
+    int next = m_transmission;
+    if (accepted && m_transmission == Header) {
+        // N mod 256, then N div 256.
+        m_blockCount = quint8(m_received[0]) | quint8(m_received[1]) << 8;
+        if (m_blockCount > Image::MaxBlocks)
+            violation(QStringLiteral("the header announces %1 blocks").arg(m_blockCount));
+        m_flash.fill(Image::Blank);
+        status[0] = Link::FlashWritten;
+        next = 0;
+        finished = m_blockCount == 0;
+    } else if (accepted) {
+        if (m_options.flashErrorAt == m_transmission || m_transmission >= Image::MaxBlocks) {
+            status[0] = FlashFailed;
+            finished = true;
+        } else {
+            m_flash.replace(qsizetype(m_transmission) * Image::BlockSize,
+                            Image::BlockSize,
+                            m_received);
+            status[0] = Link::FlashWritten;
+            next = m_transmission + 1;
+            finished = next >= m_blockCount;
+        }
+    }
+    const Clock::time_point statusArrived = sendToPc(status, now);
+    m_statusEnd = m_sentToPc;
+
+    if (finished) {
+        m_phase = Phase::Finished;
+        return;
+    }
+    expect(next);
+    if (m_attempt == 1 && m_options.ctsDrop && m_options.ctsDrop->beforeBlock == next) {
+        m_ctsLowFrom = statusArrived;
+        m_ctsLowUntil = m_options.ctsDrop->duration ? statusArrived + *m_options.ctsDrop->duration
+                                                    : Clock::time_point::max();
+    }
+}
+
+Clock::time_point SimulatedTerminal::sendToPc(const QByteArray &bytes, Clock::time_point from)
+{
+    const Clock::time_point start = std::max(from, m_terminalSendingUntil);
+    Clock::time_point arrival = start;
+    for (const char byte : bytes) {
+        arrival += m_characterTime;
+        m_toPc.push_back({arrival, byte});
+    }
+    m_terminalSendingUntil = arrival;
+    m_sentToPc += bytes.size();
+    record(Event::Kind::TerminalSent, bytes, start);
+    return arrival;
+}
+
+void SimulatedTerminal::record(Event::Kind kind, const QByteArray &bytes, Clock::time_point at)
+{
+    m_events.append({kind, bytes, m_rts, at});
+}
+
+void SimulatedTerminal::violation(const QString &what)
+{
+    m_violations.append(what);
+}
+
+SimulatedPort::SimulatedPort(std::shared_ptr<SimulatedTerminal> terminal)
+    : m_terminal(std::move(terminal))
+{}
+
+SimulatedPort::~SimulatedPort()
+{
+    close();
+}
+
+bool SimulatedPort::open(int portNumber, const QString &settings, QString *reason)
+{
+    close();
+    if (!m_terminal) {
+        if (reason)
+            *reason = noSuchPort(portNumber);
+        return false;
+    }
+    m_open = m_terminal->attach(settings, reason);
+    m_rts = false;
+    return m_open;
+}
+
+void SimulatedPort::close()
+{
+    if (!m_open)
+        return;
+    m_terminal->detach();
+    m_open = false;
+    m_rts = false;
+}
+
+bool SimulatedPort::cts()
+{
+    if (!m_open)
+        return false;
+    const std::lock_guard lock(m_terminal->m_mutex);
+    return m_terminal->ctsAt(Clock::now());
+}
+
+void SimulatedPort::setRts(bool high)
+{
+    if (!m_open)
+        return;
+    m_terminal->setRts(high);
+    m_rts = high;
+}
+
+bool SimulatedPort::write(const QByteArray &bytes)
+{
+    if (!m_open)
+        return false;
+    m_terminal->pcWrite(bytes);
+    return true;
+}
+
+qint64 SimulatedPort::bytesToWrite()
+{
+    if (!m_open)
+        return 0;
+    const std::lock_guard lock(m_terminal->m_mutex);
+    return m_terminal->pcBytesToWrite(Clock::now());
+}
+
+qint64 SimulatedPort::bytesAvailable()
+{
+    if (!m_open)
+        return 0;
+    const std::lock_guard lock(m_terminal->m_mutex);
+    return m_terminal->pcBytesAvailable(Clock::now());
+}
+
+QByteArray SimulatedPort::readAll()
+{
+    return m_open ? m_terminal->pcReadAll() : QByteArray();
+}
+
+bool SimulatedPort::waitForAvailable(qint64 count, int msecs)
+{
+    return m_open && m_terminal->waitForAvailable(count, msecs);
+}
+
+bool SimulatedPort::waitForWritten(int msecs)
+{
+    return m_open && m_terminal->waitForWritten(msecs);
+}
+
+bool SimulatedPort::waitForCts(int msecs)
+{
+    return m_open && m_terminal->waitForCts(msecs);
+}
+
+SimulatedPorts::SimulatedPorts(std::shared_ptr<SerialPortFactory> others)
+    : m_others(std::move(others))
+{}
+
+void SimulatedPorts::attach(int portNumber, std::shared_ptr<SimulatedTerminal> terminal)
+{
+    m_terminals[portNumber] = std::move(terminal);
+}
+
+std::shared_ptr<SimulatedTerminal> SimulatedPorts::terminal(int portNumber) const
+{
+    const auto found = m_terminals.find(portNumber);
+    return found == m_terminals.end() ? nullptr : found->second;
+}
+
+std::unique_ptr<SerialPort> SimulatedPorts::makePort(int portNumber)
+{
+    if (std::shared_ptr<SimulatedTerminal> simulated = terminal(portNumber))
+        return std::make_unique<SimulatedPort>(std::move(simulated));
+    if (m_others)
+        return m_others->makePort(portNumber);
+    return std::make_unique<SimulatedPort>(nullptr);
+}
+
+} // namespace Kv402

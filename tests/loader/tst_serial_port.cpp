@@ -1,0 +1,403 @@
+#include "loader/qt_serial_port.h"
+#include "loader/serial_port.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace Kv402;
+
+Q_DECLARE_METATYPE(LineSettings::Parity)
+Q_DECLARE_METATYPE(LineSettings::StopBits)
+
+namespace {
+
+constexpr int WaitMsecs = 5000;
+
+// Every byte value once, NUL and 0xFF included.
+QByteArray allByteValues()
+{
+    QByteArray bytes;
+    for (int value = 0; value < 256; ++value)
+        bytes.append(char(value));
+    return bytes;
+}
+
+// A pseudo-terminal pair whose master end stands for the device at the other end of the cable.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal()
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            return;
+        termios tio;
+        ::tcgetattr(m_master, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(m_master, TCSANOW, &tio);
+        m_slave = QString::fromLocal8Bit(::ptsname(m_master));
+    }
+    ~PseudoTerminal()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+
+    bool isValid() const { return !m_slave.isEmpty(); }
+    QString slavePath() const { return m_slave; }
+
+    bool write(const QByteArray &bytes) const
+    {
+        return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+    QByteArray read(qsizetype count) const
+    {
+        QByteArray bytes;
+        const QDeadlineTimer deadline(WaitMsecs);
+        while (bytes.size() < count && !deadline.hasExpired()) {
+            pollfd fd{m_master, POLLIN, 0};
+            if (::poll(&fd, 1, int(deadline.remainingTime())) <= 0)
+                break;
+            char buffer[512];
+            const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            bytes.append(buffer, got);
+        }
+        return bytes;
+    }
+
+private:
+    int m_master = -1;
+    QString m_slave;
+};
+
+QtSerialPort::DeviceMap deviceAt(const QString &path)
+{
+    return [path](int) { return path; };
+}
+
+} // namespace
+
+class SerialPortTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void portDevices_data();
+    void portDevices();
+    void portNumbers_data();
+    void portNumbers();
+    void lineSettings_data();
+    void lineSettings();
+    void invalidLineSettings_data();
+    void invalidLineSettings();
+    void characterTime_data();
+    void characterTime();
+
+    void openFailures_data();
+    void openFailures();
+    void missingComPortGivesReason();
+    void permissionDeniedNamesDialout();
+    void bytesPassUnchangedBothWays();
+    void closingTwiceIsHarmless();
+};
+
+void SerialPortTest::portDevices_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("linuxDevice");
+    QTest::addColumn<QString>("windows");
+
+    QTest::newRow("COM1") << 1 << "/dev/ttyS0"
+                          << "\\\\.\\COM1";
+    QTest::newRow("COM4") << 4 << "/dev/ttyS3"
+                          << "\\\\.\\COM4";
+    QTest::newRow("COM5") << 5 << "/dev/ttyUSB0"
+                          << "\\\\.\\COM5";
+    QTest::newRow("COM12") << 12 << "/dev/ttyUSB7"
+                           << "\\\\.\\COM12";
+    QTest::newRow("COM13") << 13 << "/dev/ttyACM0"
+                           << "\\\\.\\COM13";
+    QTest::newRow("COM16") << 16 << "/dev/ttyACM3"
+                           << "\\\\.\\COM16";
+    QTest::newRow("0") << 0 << ""
+                       << "";
+    QTest::newRow("17") << 17 << ""
+                        << "";
+    QTest::newRow("-1") << -1 << ""
+                        << "";
+}
+
+void SerialPortTest::portDevices()
+{
+    QFETCH(int, number);
+    QFETCH(QString, linuxDevice);
+    QFETCH(QString, windows);
+
+    QCOMPARE(portDevice(number, Platform::Linux), linuxDevice);
+    QCOMPARE(portDevice(number, Platform::Windows), windows);
+}
+
+void SerialPortTest::portNumbers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("number"); // 0: not a port name
+
+    QTest::newRow("COM1") << "COM1" << 1;
+    QTest::newRow("COM9") << "COM9" << 9;
+    QTest::newRow("COM10") << "COM10" << 10;
+    QTest::newRow("COM16") << "COM16" << 16;
+    QTest::newRow("COM0") << "COM0" << 0;
+    QTest::newRow("COM17") << "COM17" << 0;
+    QTest::newRow("COM01") << "COM01" << 0;
+    QTest::newRow("com1") << "com1" << 0;
+    QTest::newRow("COM 1") << "COM 1" << 0;
+    QTest::newRow("COM1 blank") << "COM1 " << 0;
+    QTest::newRow("COM+1") << "COM+1" << 0;
+    QTest::newRow("COM-1") << "COM-1" << 0;
+    QTest::newRow("COM") << "COM" << 0;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("XCOM1") << "XCOM1" << 0;
+    QTest::newRow("COM100") << "COM100" << 0;
+    QTest::newRow("/dev/ttyS0") << "/dev/ttyS0" << 0;
+}
+
+void SerialPortTest::portNumbers()
+{
+    QFETCH(QString, name);
+    QFETCH(int, number);
+
+    const std::optional<int> parsed = portNumberOf(name);
+    QCOMPARE(parsed.value_or(0), number);
+    if (parsed)
+        QCOMPARE(portName(*parsed), name);
+}
+
+void SerialPortTest::lineSettings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<LineSettings::Parity>("parity");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<LineSettings::StopBits>("stopBits");
+
+    using P = LineSettings::Parity;
+    using S = LineSettings::StopBits;
+    QTest::newRow("loading") << "19200,o,8,1" << 19200 << P::Odd << 8 << S::One;
+    QTest::newRow("discovery") << "9600,N,8,1" << 9600 << P::None << 8 << S::One;
+    QTest::newRow("upper odd") << "19200,O,8,1" << 19200 << P::Odd << 8 << S::One;
+    QTest::newRow("lower none") << "9600,n,8,1" << 9600 << P::None << 8 << S::One;
+    QTest::newRow("even") << "4800,e,7,2" << 4800 << P::Even << 7 << S::Two;
+    QTest::newRow("mark") << "115200,M,6,1.5" << 115200 << P::Mark << 6 << S::OneAndHalf;
+    QTest::newRow("space") << "300,s,5,1" << 300 << P::Space << 5 << S::One;
+}
+
+void SerialPortTest::lineSettings()
+{
+    QFETCH(QString, text);
+    QFETCH(int, baudRate);
+    QFETCH(LineSettings::Parity, parity);
+    QFETCH(int, dataBits);
+    QFETCH(LineSettings::StopBits, stopBits);
+
+    QString reason;
+    const std::optional<LineSettings> settings = LineSettings::parse(text, &reason);
+    QVERIFY2(settings, qPrintable(reason));
+    QCOMPARE(*settings, (LineSettings{baudRate, parity, dataBits, stopBits}));
+}
+
+void SerialPortTest::invalidLineSettings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("empty") << ""
+                           << "four fields";
+    QTest::newRow("three fields") << "19200,o,8"
+                                  << "four fields";
+    QTest::newRow("five fields") << "19200,o,8,1,1"
+                                 << "four fields";
+    QTest::newRow("no baud") << ",o,8,1"
+                             << "baud rate";
+    QTest::newRow("zero baud") << "0,o,8,1"
+                               << "baud rate";
+    QTest::newRow("negative baud") << "-9600,o,8,1"
+                                   << "baud rate";
+    QTest::newRow("signed baud") << "+9600,o,8,1"
+                                 << "baud rate";
+    QTest::newRow("huge baud") << "99999999999,o,8,1"
+                               << "baud rate";
+    QTest::newRow("blank") << "19200, o,8,1"
+                           << "parity";
+    QTest::newRow("parity x") << "19200,x,8,1"
+                              << "parity";
+    QTest::newRow("parity word") << "19200,odd,8,1"
+                                 << "parity";
+    QTest::newRow("4 data bits") << "19200,o,4,1"
+                                 << "data bits";
+    QTest::newRow("9 data bits") << "19200,o,9,1"
+                                 << "data bits";
+    QTest::newRow("3 stop bits") << "19200,o,8,3"
+                                 << "stop bits";
+    QTest::newRow("0 stop bits") << "19200,o,8,0"
+                                 << "stop bits";
+}
+
+void SerialPortTest::invalidLineSettings()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, complaint);
+
+    QString reason;
+    QVERIFY(!LineSettings::parse(text, &reason));
+    QVERIFY2(reason.contains(complaint), qPrintable(reason));
+    QVERIFY2(reason.contains(QLatin1Char('"') + text + QLatin1Char('"')), qPrintable(reason));
+}
+
+void SerialPortTest::characterTime_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("nanoseconds");
+
+    // 11 bits at 19200 baud.
+    QTest::newRow("loading") << "19200,o,8,1" << qint64(572'916);
+    QTest::newRow("no parity") << "9600,N,8,1" << qint64(1'041'666);
+    QTest::newRow("1.5 stop bits") << "9600,N,8,1.5" << qint64(1'093'750);
+    QTest::newRow("7E2") << "1200,E,7,2" << qint64(9'166'666);
+}
+
+void SerialPortTest::characterTime()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, nanoseconds);
+
+    QCOMPARE(LineSettings::parse(text)->characterTime().count(), nanoseconds);
+}
+
+void SerialPortTest::openFailures_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("missing device") << "/dev/kv402-no-such-device"
+                                    << "19200,o,8,1"
+                                    << "(/dev/kv402-no-such-device)";
+    QTest::newRow("no device for the number") << ""
+                                              << "19200,o,8,1"
+                                              << "COM1 names no serial port";
+    QTest::newRow("bad settings") << "/dev/null"
+                                  << "19200,q,8,1"
+                                  << "Invalid line settings \"19200,q,8,1\"";
+    QTest::newRow("not a serial device") << "/dev/null"
+                                         << "19200,o,8,1"
+                                         << "(/dev/null)";
+}
+
+void SerialPortTest::openFailures()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, settings);
+    QFETCH(QString, complaint);
+
+    QtSerialPort port(deviceAt(device));
+    QString reason;
+    QVERIFY(!port.open(1, settings, &reason));
+    QVERIFY(!port.isOpen());
+    QVERIFY2(reason.contains(complaint), qPrintable(reason));
+    QVERIFY2(!reason.contains(QLatin1String("dialout")), qPrintable(reason));
+}
+
+void SerialPortTest::missingComPortGivesReason()
+{
+    int missing = 0;
+    for (int number = PortNames::Last; number >= PortNames::First && !missing; --number) {
+        if (!QFile::exists(portDevice(number)))
+            missing = number;
+    }
+    if (!missing)
+        QSKIP("every COM port has a device on this machine");
+
+    QtSerialPort port;
+    QString reason;
+    QVERIFY(!port.open(missing, QStringLiteral("9600,N,8,1"), &reason));
+    QVERIFY2(reason.contains(portDevice(missing)), qPrintable(reason));
+    QVERIFY2(reason.size() > portDevice(missing).size() + 3, qPrintable(reason));
+}
+
+void SerialPortTest::permissionDeniedNamesDialout()
+{
+    if (::geteuid() == 0)
+        QSKIP("file permissions do not hold for root");
+    QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("ttyLOCKED"));
+    QFile file(device);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(::chmod(QFile::encodeName(device).constData(), 0) == 0);
+
+    QtSerialPort port(deviceAt(device));
+    QString reason;
+    QVERIFY(!port.open(1, QStringLiteral("19200,o,8,1"), &reason));
+    QVERIFY2(reason.contains(QLatin1String("dialout")), qPrintable(reason));
+}
+
+void SerialPortTest::bytesPassUnchangedBothWays()
+{
+    PseudoTerminal terminal;
+    if (!terminal.isValid())
+        QSKIP("no pseudo-terminals here");
+
+    QtSerialPort port(deviceAt(terminal.slavePath()));
+    QString reason;
+    QVERIFY2(port.open(1, QStringLiteral("19200,o,8,1"), &reason), qPrintable(reason));
+
+    const QByteArray bytes = allByteValues();
+    QVERIFY(port.write(bytes));
+    QVERIFY(port.waitForWritten(WaitMsecs));
+    QCOMPARE(port.bytesToWrite(), 0);
+    QCOMPARE(terminal.read(bytes.size()), bytes);
+
+    QVERIFY(terminal.write(bytes));
+    QVERIFY(port.waitForAvailable(bytes.size(), WaitMsecs));
+    QCOMPARE(port.bytesAvailable(), bytes.size());
+    QCOMPARE(port.readAll(), bytes);
+    QCOMPARE(port.bytesAvailable(), 0);
+    QVERIFY(port.failure().isEmpty());
+
+    // Nothing more arrives: the wait gives up.
+    QVERIFY(!port.waitForAvailable(1, 20));
+    QVERIFY(port.failure().isEmpty());
+}
+
+void SerialPortTest::closingTwiceIsHarmless()
+{
+    PseudoTerminal terminal;
+    if (!terminal.isValid())
+        QSKIP("no pseudo-terminals here");
+
+    QtSerialPort port(deviceAt(terminal.slavePath()));
+    port.close();
+    QString reason;
+    QVERIFY2(port.open(1, QStringLiteral("9600,N,8,1"), &reason), qPrintable(reason));
+    QVERIFY(port.isOpen());
+    port.close();
+    port.close();
+    QVERIFY(!port.isOpen());
+    // The device can be opened again.
+    QVERIFY2(port.open(1, QStringLiteral("9600,N,8,1"), &reason), qPrintable(reason));
+}
+
+QTEST_GUILESS_MAIN(SerialPortTest)
+#include "tst_serial_port.moc"
