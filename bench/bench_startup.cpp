@@ -2,6 +2,7 @@
 // and the first revision chosen, on the demo workspace, offscreen. Prints the median of repeated
 // start-ups in one process (the first, which loads fonts and plugins, is reported apart).
 
+#include "loader/qt_serial_port.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 
@@ -34,7 +35,8 @@ double startOnce(Kv402::MessageBoxes &messages)
 {
     QElapsedTimer timer;
     timer.start();
-    Kv402::frmMain window({&messages});
+    Kv402::QtSerialPortFactory ports;
+    Kv402::frmMain window({&messages, &ports});
     if (!window.Form_Load())
         std::exit(1);
     window.show();

@@ -3,6 +3,7 @@
 
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_db.h"
+#include "loader/serial_port.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
@@ -31,6 +32,9 @@ const QString NoVersion = QStringLiteral("0");
 const QString NoRevision = QStringLiteral("Version");
 // Always in English.
 const QString NoDevices = QStringLiteral("No devices");
+
+// The line settings with which each port is tried.
+const QString DiscoverySettings = QStringLiteral("9600,N,8,1");
 
 } // namespace
 
@@ -81,6 +85,22 @@ void frmMain::chooseRevision()
     discoverPorts();
 }
 
-void frmMain::discoverPorts() {}
+void frmMain::discoverPorts()
+{
+    // Every port that opens is listed; a port that is missing, busy or fails in any other way is
+    // passed over in silence. Nothing is sent or received.
+    for (int n = PortNames::First; n <= PortNames::Last; ++n) {
+        const std::unique_ptr<SerialPort> port = m_services.ports->makePort(n);
+        QString reason;
+        if (port->open(n, DiscoverySettings, &reason)) {
+            Combo_SerialPort->addItem(portName(n));
+            Combo_SerialPort->setItemData(Combo_SerialPort->count() - 1,
+                                          m_services.ports->describe(n),
+                                          Qt::ToolTipRole);
+        }
+        port->close();
+    }
+    selectEntry(Combo_SerialPort, 0);
+}
 
 } // namespace Kv402

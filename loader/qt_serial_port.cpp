@@ -217,4 +217,9 @@ std::unique_ptr<SerialPort> QtSerialPortFactory::makePort(int portNumber)
     return std::make_unique<QtSerialPort>(m_deviceOf);
 }
 
+QString QtSerialPortFactory::describe(int portNumber) const
+{
+    return m_deviceOf ? m_deviceOf(portNumber) : portDevice(portNumber);
+}
+
 } // namespace Kv402

@@ -55,6 +55,7 @@ public:
     explicit QtSerialPortFactory(QtSerialPort::DeviceMap deviceOf = {});
 
     std::unique_ptr<SerialPort> makePort(int portNumber) override;
+    QString describe(int portNumber) const override;
 
 private:
     QtSerialPort::DeviceMap m_deviceOf;

@@ -105,6 +105,9 @@ public:
 
     // A closed port for COMn; never null. The port belongs to the thread that uses it.
     virtual std::unique_ptr<SerialPort> makePort(int portNumber) = 0;
+
+    // What stands behind COMn, for the technician to tell the ports apart (a device path, say).
+    virtual QString describe(int portNumber) const { return portDevice(portNumber); }
 };
 
 } // namespace Kv402

@@ -522,4 +522,11 @@ std::unique_ptr<SerialPort> SimulatedPorts::makePort(int portNumber)
     return std::make_unique<SimulatedPort>(nullptr);
 }
 
+QString SimulatedPorts::describe(int portNumber) const
+{
+    if (terminal(portNumber))
+        return QStringLiteral("simulated terminal");
+    return m_others ? m_others->describe(portNumber) : QString();
+}
+
 } // namespace Kv402

@@ -228,6 +228,7 @@ public:
     std::shared_ptr<SimulatedTerminal> terminal(int portNumber) const;
 
     std::unique_ptr<SerialPort> makePort(int portNumber) override;
+    QString describe(int portNumber) const override;
 
 private:
     std::shared_ptr<SerialPortFactory> m_others;

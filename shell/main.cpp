@@ -1,3 +1,4 @@
+#include "loader/qt_serial_port.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 
@@ -7,7 +8,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     Kv402::QtMessageBoxes messages;
-    Kv402::frmMain window({&messages});
+    Kv402::QtSerialPortFactory ports;
+    Kv402::frmMain window({&messages, &ports});
     if (!window.Form_Load())
         return 1;
     window.show();

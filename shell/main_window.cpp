@@ -182,6 +182,7 @@ frmMain::frmMain(const Services &services, QWidget *parent)
     , m_services(services)
 {
     Q_ASSERT(m_services.messages);
+    Q_ASSERT(m_services.ports);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(Texts::mainWindowTitle());
     setWindowIcon(QIcon(QString::fromLatin1(TerminalPicture)));

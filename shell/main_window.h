@@ -28,6 +28,7 @@ class FormAbout;
 class HelpWindow;
 class MessageBoxes;
 class Recordset;
+class SerialPortFactory;
 
 // The program's one working window. Its controls carry the names by which the whole program,
 // and its tests, know them.
@@ -40,6 +41,8 @@ public:
     struct Services
     {
         MessageBoxes *messages = nullptr;
+        // What "COM1" to "COM16" are.
+        SerialPortFactory *ports = nullptr;
     };
 
     explicit frmMain(const Services &services, QWidget *parent = nullptr);

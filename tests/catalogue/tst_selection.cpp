@@ -1,6 +1,7 @@
 #include "scripted_messages.h"
 #include "workspace.h"
 
+#include "loader/simulated_terminal.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 
@@ -62,15 +63,18 @@ void pick(QComboBox *list, const QString &text)
 
 struct Started
 {
-    explicit Started(const QString &sql)
+    explicit Started(const QString &sql, const std::function<void(SimulatedPorts &)> &attach = {})
     {
+        if (attach)
+            attach(ports);
         workspace.buildCatalogue(sql);
-        window = std::make_unique<frmMain>(frmMain::Services{&messages});
+        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
         loaded = window->Form_Load();
     }
 
     Workspace workspace;
     ScriptedMessages messages;
+    SimulatedPorts ports; // no port opens unless a test attaches a terminal
     std::unique_ptr<frmMain> window;
     bool loaded = false;
 };
@@ -93,6 +97,9 @@ private Q_SLOTS:
     void missingLanguageKeepsTheDataFile();
     void otherRevisionTextsKeepTheLists();
     void catalogueFailureOnChoiceEndsTheProgram();
+    void portDiscovery_data();
+    void portDiscovery();
+    void noPortIsTriedWithoutDevices();
 
     void captionSets();
     void messagesFollowTheLanguage();
@@ -294,6 +301,77 @@ void SelectionTest::catalogueFailureOnChoiceEndsTheProgram()
     QVERIFY2(started.messages.shown.first().text.contains("no field \"Devices\""),
              qPrintable(started.messages.shown.first().text));
     QVERIFY(started.messages.shown.first().text.contains("\"Versioni2\""));
+}
+
+void SelectionTest::portDiscovery_data()
+{
+    QTest::addColumn<QList<int>>("terminals"); // simulated terminals behind these COM numbers
+    QTest::addColumn<QList<int>>("busy");      // of which these are held by another program
+    QTest::addColumn<QStringList>("listed");
+
+    QTest::newRow("COM1 and COM3 free, COM2 busy")
+        << QList<int>{1, 2, 3} << QList<int>{2} << QStringList{"COM1", "COM3"};
+    QTest::newRow("none at all") << QList<int>{} << QList<int>{} << QStringList{};
+    QTest::newRow("the only one busy") << QList<int>{7} << QList<int>{7} << QStringList{};
+    QTest::newRow("first and last")
+        << QList<int>{16, 1} << QList<int>{} << QStringList{"COM1", "COM16"};
+}
+
+void SelectionTest::portDiscovery()
+{
+    QFETCH(QList<int>, terminals);
+    QFETCH(QList<int>, busy);
+    QFETCH(QStringList, listed);
+
+    std::vector<std::unique_ptr<SerialPort>> holders;
+    Started started(catalogue({"1"}, {}), [&](SimulatedPorts &ports) {
+        for (int n : terminals)
+            ports.attach(n, std::make_shared<SimulatedTerminal>());
+        for (int n : busy) {
+            holders.push_back(ports.makePort(n));
+            QString reason;
+            QVERIFY(holders.back()->open(n, "9600,N,8,1", &reason));
+        }
+    });
+    QVERIFY(started.loaded);
+    const QComboBox *ports = started.window->Combo_SerialPort;
+    QCOMPARE(entries(ports), listed);
+    QCOMPARE(ports->currentIndex(), listed.isEmpty() ? -1 : 0);
+    QCOMPARE(ports->currentText(), listed.value(0));
+    for (int i = 0; i < ports->count(); ++i)
+        QCOMPARE(ports->itemData(i, Qt::ToolTipRole).toString(), "simulated terminal");
+    QVERIFY(started.messages.shown.isEmpty());
+
+    // Each port that opened was closed again, with nothing sent.
+    for (int n : terminals) {
+        const auto events = started.ports.terminal(n)->events();
+        for (const SimulatedTerminal::Event &event : events)
+            QVERIFY(event.kind == SimulatedTerminal::Event::Kind::Opened
+                    || event.kind == SimulatedTerminal::Event::Kind::Closed);
+        if (!busy.contains(n))
+            QVERIFY(!events.isEmpty()
+                    && events.last().kind == SimulatedTerminal::Event::Kind::Closed);
+    }
+}
+
+void SelectionTest::noPortIsTriedWithoutDevices()
+{
+    const Rows zero = {{"0", "0", "", ""}};
+    const auto terminal = std::make_shared<SimulatedTerminal>();
+    Started started(catalogue({"1", "2", "Version"}, {{2, zero}}),
+                    [&](SimulatedPorts &ports) { ports.attach(1, terminal); });
+    frmMain &window = *started.window;
+    QCOMPARE(entries(window.Combo_SerialPort), QStringList{"COM1"});
+
+    const qsizetype probed = terminal->events().size();
+    pick(window.Combo1, "2");
+    pick(window.Combo1, "Version");
+    QCOMPARE(terminal->events().size(), probed);
+    QCOMPARE(window.Combo_SerialPort->count(), 0);
+
+    // Choosing a revision with software lists the ports again.
+    pick(window.Combo1, "1");
+    QCOMPARE(entries(window.Combo_SerialPort), QStringList{"COM1"});
 }
 
 void SelectionTest::captionSets()

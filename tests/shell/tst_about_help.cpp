@@ -1,6 +1,7 @@
 #include "scripted_messages.h"
 #include "workspace.h"
 
+#include "loader/simulated_terminal.h"
 #include "shell/about_window.h"
 #include "shell/editable_list.h"
 #include "shell/fonts.h"
@@ -58,7 +59,7 @@ struct StartedWindow
             workspace.writeFile(EnglishHelp, helpDocument("English help"));
             workspace.writeFile(ItalianHelp, helpDocument("Guida in italiano"));
         }
-        window = std::make_unique<frmMain>(frmMain::Services{&messages});
+        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
         loaded = window->Form_Load();
     }
 
@@ -66,6 +67,7 @@ struct StartedWindow
 
     Workspace workspace;
     ScriptedMessages messages;
+    SimulatedPorts ports; // no port opens unless a test attaches a terminal
     std::unique_ptr<frmMain> window;
     bool loaded = false;
 };

@@ -1,6 +1,7 @@
 #include "scripted_messages.h"
 #include "workspace.h"
 
+#include "loader/simulated_terminal.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 
@@ -41,7 +42,7 @@ struct StartedWindow
     explicit StartedWindow(const QString &sql)
     {
         workspace.buildCatalogue(sql);
-        window = std::make_unique<frmMain>(frmMain::Services{&messages});
+        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
         loaded = window->Form_Load();
     }
 
@@ -53,6 +54,7 @@ struct StartedWindow
 
     Workspace workspace;
     ScriptedMessages messages;
+    SimulatedPorts ports; // no port opens unless a test attaches a terminal
     std::unique_ptr<frmMain> window;
     bool loaded = false;
 };
@@ -408,7 +410,8 @@ void MainWindowTest::catalogueFailuresEndTheProgram()
         workspace.writeFile("Versioni.mdb", file);
 
     ScriptedMessages messages;
-    frmMain window({&messages});
+    SimulatedPorts ports;
+    frmMain window({&messages, &ports});
     QVERIFY(!window.Form_Load());
     QVERIFY(window.hasFailed());
     QVERIFY(!window.isVisible());
