@@ -49,11 +49,22 @@ DataFileReading fileFailure(const QString &fileName, DataFileProblem problem, co
     return reading;
 }
 
+void makeBlank(MemoryImage &image)
+{
+    image.bytes.resize(Image::Size);
+    image.bytes.fill(Image::Blank);
+    image.lngImageEnd = 0;
+    image.anythingWritten = false;
+}
+
 } // namespace
 
-DataTextReader::DataTextReader(const QString &fileName)
+DataTextReader::DataTextReader(const QString &fileName, MemoryImage image)
     : m_fileName(fileName)
-{}
+    , m_reading{.image = std::move(image)}
+{
+    makeBlank(m_reading.image);
+}
 
 bool DataTextReader::add(QByteArrayView piece)
 {
@@ -95,7 +106,7 @@ DataFileReading DataTextReader::finish()
     }
     if (m_failed) {
         // A reading that failed must never be sent, not even in part.
-        m_reading.image = MemoryImage();
+        makeBlank(m_reading.image);
         m_reading.wrongChecksumLines.clear();
     }
     return std::move(m_reading);

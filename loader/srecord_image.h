@@ -123,18 +123,18 @@ struct DataFileReading
     MemoryImage image;
     // 1-based line numbers of the records at 0x300000 or above whose checksum is wrong, in file
     // order. Their data are in the image.
-    QList<qint64> wrongChecksumLines;
+    QList<qint64> wrongChecksumLines{};
 
     // Empty on success; otherwise one English sentence that names the file, the line and what is
     // wrong. The window words its own message from the fields below.
-    QString failure;
+    QString failure{};
     DataFileProblem problem = DataFileProblem::None;
     // The 1-based line of the malformed record; 0 when the failure is not about a line.
     qint64 failureLine = 0;
     // The 1-based column of the character that is not a hex digit; 0 for the other problems.
     int failureColumn = 0;
     // The system's reason when the file cannot be opened or read.
-    QString fileError;
+    QString fileError{};
 
     bool ok() const { return problem == DataFileProblem::None; }
 };
@@ -145,8 +145,9 @@ struct DataFileReading
 class DataTextReader
 {
 public:
-    // fileName only names the file in the failure sentence.
-    explicit DataTextReader(const QString &fileName);
+    // fileName only names the file in the failure sentence. The reading fills image, made blank
+    // first: handing in the image of an earlier reading spares allocating a new one.
+    explicit DataTextReader(const QString &fileName, MemoryImage image = MemoryImage());
 
     // Reads the next piece. Returns false once the reading has failed; later pieces are ignored.
     bool add(QByteArrayView piece);
