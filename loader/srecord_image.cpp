@@ -68,6 +68,8 @@ DataTextReader::DataTextReader(const QString &fileName, MemoryImage image)
 
 bool DataTextReader::add(QByteArrayView piece)
 {
+    if (m_finished)
+        return false;
     const char *p = piece.data();
     const char *const end = p + piece.size();
     while (p < end && !m_failed) {
@@ -109,6 +111,7 @@ DataFileReading DataTextReader::finish()
         makeBlank(m_reading.image);
         m_reading.wrongChecksumLines.clear();
     }
+    m_finished = true;
     return std::move(m_reading);
 }
 

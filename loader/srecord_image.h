@@ -151,7 +151,8 @@ public:
 
     // Reads the next piece. Returns false once the reading has failed; later pieces are ignored.
     bool add(QByteArrayView piece);
-    // Reads what is left of the last line and hands over the reading.
+    // Reads what is left of the last line and hands over the reading; the reader then reads
+    // nothing more.
     DataFileReading finish();
 
 private:
@@ -167,6 +168,7 @@ private:
     QByteArray m_pending;
     bool m_afterCr = false;
     bool m_failed = false;
+    bool m_finished = false;
 };
 
 // Reads the file named by strDataFile, used as it is: a name without a directory is found in the
