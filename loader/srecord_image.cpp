@@ -59,9 +59,13 @@ void makeBlank(MemoryImage &image)
 
 } // namespace
 
-DataTextReader::DataTextReader(const QString &fileName, MemoryImage image)
+DataTextReader::DataTextReader(const QString &fileName)
     : m_fileName(fileName)
-    , m_reading{.image = std::move(image)}
+{}
+
+DataTextReader::DataTextReader(const QString &fileName, MemoryImage recycled)
+    : m_fileName(fileName)
+    , m_reading{.image = std::move(recycled)}
 {
     makeBlank(m_reading.image);
 }
