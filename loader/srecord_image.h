@@ -69,7 +69,8 @@ public:
     // within 1 to 256. A correct record (its checksum byte is the one's complement of the low
     // byte of the sum of count, address and data) ends at exactly 256.
     static constexpr qint16 Start = 1;
-    static constexpr qint16 Correct = 256;
+    static constexpr qint16 Modulus = 256;
+    static constexpr qint16 Correct = Modulus;
     static constexpr int NotHex = -1;
 
     qint16 intChecksum = Start;
@@ -84,8 +85,8 @@ public:
             return NotHex;
         const int byte = h * 16 + l;
         intChecksum = qint16(intChecksum + byte);
-        if (intChecksum > 256)
-            intChecksum = qint16(intChecksum - 256);
+        if (intChecksum > Modulus)
+            intChecksum = qint16(intChecksum - Modulus);
         return byte;
     }
 
@@ -116,7 +117,8 @@ enum class DataFileProblem {
 // have a count of at least 4, every character up to its checksum, hex digits only, and no data at
 // index 0x100000 or beyond; its data go into the image (later records overwrite earlier ones)
 // and, if its checksum is wrong, its line is listed. Characters after the checksum are not read.
-// The first malformed record ends the reading.
+// The first malformed record ends the reading. A file that writes nothing into the image is no
+// failure of the reading; its image has no blocks to send.
 struct DataFileReading
 {
     // Valid only when ok(); all blank otherwise.

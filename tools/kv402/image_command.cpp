@@ -4,6 +4,8 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace Kv402::Tool {
 
 namespace {
