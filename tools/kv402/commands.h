@@ -11,6 +11,8 @@ inline constexpr int Failure = 1;
 inline constexpr int Usage = 2;
 
 int catalogueCommand(const QStringList &arguments);
+// kv402 image DATAFILE -o OUT.bin: the blocks a load run would send, as one binary file.
+int imageCommand(const QStringList &arguments);
 
 // Prints to the standard streams.
 void printOut(const QString &text);
