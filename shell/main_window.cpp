@@ -3,6 +3,7 @@
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
+#include "loader/link_run.h"
 #include "shell/about_window.h"
 #include "shell/captions.h"
 #include "shell/editable_list.h"
@@ -198,7 +199,11 @@ frmMain::frmMain(const Services &services, QWidget *parent)
     connectHandlers();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    // A run still going needs the window until its thread has ended.
+    stopRunAndWait();
+}
 
 void frmMain::createMenus()
 {
@@ -445,6 +450,18 @@ void frmMain::Form_GotFocus()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
+    // Leaving a terminal half written is the user's call.
+    if (m_loading && !m_closing) {
+        const Message question{Texts::StopAndExit.in(language()),
+                               MessageButtons::YesNo,
+                               MessageIcon::None,
+                               MessageAnswer::No};
+        if (showMessage(question) != MessageAnswer::Yes) {
+            event->ignore();
+            return;
+        }
+        stopRunAndWait();
+    }
     Form_Unload();
     event->accept();
 }
@@ -482,16 +499,18 @@ void frmMain::Combo4_Click()
     guarded([this] { ShowDevices(); });
 }
 
-void frmMain::Combo_Send_Click() {}
-
 void frmMain::lngita_Click()
 {
     applyCaptionSet(this, ItalianCaptions);
+    if (m_loading)
+        showLoadingCaption();
 }
 
 void frmMain::lngeng_Click()
 {
     applyCaptionSet(this, EnglishCaptions);
+    if (m_loading)
+        showLoadingCaption();
 }
 
 void frmMain::mnuRunHlp_Click()

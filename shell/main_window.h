@@ -1,5 +1,7 @@
 #pragma once
 
+#include "loader/srecord_image.h"
+#include "loader/terminal_link.h"
 #include "shell/message_box.h"
 #include "shell/settings_record.h"
 #include "shell/texts.h"
@@ -27,8 +29,10 @@ class EditableList;
 class FormAbout;
 class HelpWindow;
 class MessageBoxes;
+class LinkRun;
 class Recordset;
 class SerialPortFactory;
+struct DataFileReading;
 
 // The program's one working window. Its controls carry the names by which the whole program,
 // and its tests, know them.
@@ -43,6 +47,8 @@ public:
         MessageBoxes *messages = nullptr;
         // What "COM1" to "COM16" are.
         SerialPortFactory *ports = nullptr;
+        // How long a load run waits for the terminal.
+        LinkLimits linkLimits = {};
     };
 
     explicit frmMain(const Services &services, QWidget *parent = nullptr);
@@ -64,6 +70,9 @@ public:
 
     // The catalogue state shared by the handlers.
     const QString &dataFile() const { return strDataFile; }
+
+    // True from Send until the load runs have ended.
+    bool isLoading() const { return m_loading; }
 
 public Q_SLOTS:
     void Combo1_Click();
@@ -102,6 +111,22 @@ private:
     template<typename Body>
     void guarded(Body body);
 
+    // One load run: the data file read into the image, then the link started. Runs again after
+    // OK to the cable question and Yes to the repeat question.
+    void LoadTerminal();
+    bool readImage(MemoryImage *image);
+    void startLink(MemoryImage image, int portNumber);
+    void connectLink();
+    void linkFinished(LinkOutcome outcome, const QString &reason);
+    void showCounters(const LinkCounters &counters);
+    void advance(QProgressBar *bar);
+    void resetDisplay();
+    void setLoading(bool loading);
+    void showLoadingCaption();
+    // Stops a run and waits for its end, the window kept alive meanwhile; for closing.
+    void stopRunAndWait();
+    QString dataFileProblem(const DataFileReading &reading) const;
+
     MessageAnswer showMessage(const Message &message);
     // A catalogue failure ends the program: its message, then exit with a failure status.
     void fail(const CatalogueError &error);
@@ -115,6 +140,14 @@ private:
     // The program's other windows, in the order they were opened.
     QList<QPointer<QWidget>> m_otherWindows;
     QPointer<FormAbout> m_aboutWindow;
+
+    // The load run.
+    std::unique_ptr<LinkRun> m_run;
+    bool m_loading = false;
+    bool m_closing = false;
+    bool m_flashWriteError = false;
+    MessageAnswer m_cableAnswer = MessageAnswer::Cancel;
+    MessageAnswer m_repeatAnswer = MessageAnswer::No;
     QPointer<HelpWindow> m_helpWindow;
 
 public:

@@ -81,6 +81,24 @@ inline constexpr Bilingual PortOpenFailed{"Impossibile aprire la porta seriale %
 // %1 the data file, %2 what is wrong, with its line.
 inline constexpr Bilingual DataFileUnusable{"Il file dati %1 non può essere caricato: %2",
                                             "The data file %1 cannot be loaded: %2"};
+// What is wrong with a data file, for DataFileUnusable. %1 the line, %2 the column.
+inline constexpr Bilingual DataFileMissing{"il file non esiste", "the file does not exist"};
+// %1 the system's reason.
+inline constexpr Bilingual DataFileUnreadable{"il file non può essere letto (%1)",
+                                              "the file cannot be read (%1)"};
+inline constexpr Bilingual DataFileNotHexDigit{"riga %1, colonna %2: carattere non esadecimale",
+                                               "line %1, column %2: not a hex digit"};
+inline constexpr Bilingual
+    DataFileLineTooShort{"riga %1: la riga è più corta di quanto indica il conteggio del record",
+                         "line %1: the line is shorter than its record's count says"};
+inline constexpr Bilingual DataFileCountBelowFour{"riga %1: il conteggio del record è minore di 4",
+                                                  "line %1: the record's count is below 4"};
+inline constexpr Bilingual
+    DataFileBeyondMemory{"riga %1: dati oltre la memoria del terminale (indirizzo oltre 3FFFFF)",
+                         "line %1: data beyond the terminal's memory (address above 3FFFFF)"};
+// %1 the port name, %2 the reason the system gave.
+inline constexpr Bilingual PortStoppedWorking{"La porta seriale %1 non funziona più: %2",
+                                              "The serial port %1 stopped working: %2"};
 inline constexpr Bilingual NoDataToLoad{"Il file dati %1 non contiene dati da caricare",
                                         "The data file %1 holds no data to load"};
 

@@ -9,6 +9,6 @@ cd build/release/demo-workspace
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found (neither DISPLAY nor WAYLAND_DISPLAY is set):" \
          "starting the program on a virtual display under xvfb-run."
-    exec xvfb-run -a ../bin/kv402master
+    exec xvfb-run -a ../bin/kv402master-demo
 fi
-exec ../bin/kv402master
+exec ../bin/kv402master-demo

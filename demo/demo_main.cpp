@@ -1,0 +1,23 @@
+// The demo program: the real window, with simulated terminals behind COM1 to COM5 and the
+// platform's ports behind the other numbers.
+
+#include "demo/demo_terminals.h"
+#include "loader/qt_serial_port.h"
+#include "loader/simulated_terminal.h"
+#include "shell/main_window.h"
+#include "shell/message_box.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    Kv402::QtMessageBoxes messages;
+    Kv402::SimulatedPorts ports(std::make_shared<Kv402::QtSerialPortFactory>());
+    Kv402::attachDemoTerminals(ports);
+    Kv402::frmMain window({&messages, &ports});
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    return app.exec();
+}

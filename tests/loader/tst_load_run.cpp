@@ -1,0 +1,582 @@
+#include "scripted_messages.h"
+#include "srecord_text.h"
+#include "workspace.h"
+
+#include "loader/simulated_terminal.h"
+#include "shell/editable_list.h"
+#include "shell/main_window.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Kv402;
+using namespace std::chrono_literals;
+using Kv402::Test::ScriptedMessages;
+using Kv402::Test::Workspace;
+
+namespace {
+
+constexpr int Block = 256;
+constexpr auto Ok = MessageAnswer::Ok;
+constexpr auto Cancel = MessageAnswer::Cancel;
+constexpr auto Yes = MessageAnswer::Yes;
+constexpr auto No = MessageAnswer::No;
+
+const QString CheckCable = "Before loading please test that the cable is connected!";
+const QString Completed = "Chargment successfully completed!";
+const QString Repeat = "Repeat an other chargment with the same file?";
+const QString CableMissing = "Cable not connected! Reconnect and click OK!";
+const QString OutOfOrder = "The Communication Port is out of order";
+const QString FlashError = "Errore su scrittura flash";
+const QString WrongChecksum = "Checksum errato nel file dati";
+const QString LoadStopped = "Load stopped";
+const QString NoAnswer = "The terminal does not answer";
+
+// Image data that differ from block to block and from byte to byte.
+QByteArray imageData(int bytes)
+{
+    QByteArray data(bytes, Qt::Uninitialized);
+    for (int i = 0; i < bytes; ++i)
+        data[i] = char((i * 7 + i / Block) & 0xFF);
+    return data;
+}
+
+// What the display showed when a message came up.
+struct Shown
+{
+    QString text1;
+    QString text2;
+    int blocks;
+    int blocksMaximum;
+    int errors;
+    int errorsMaximum;
+    bool listsEnabled;
+    QString sendCaption;
+};
+
+// A window started on a catalogue whose revision "1" names DATA.S28 for version 1.0 in English,
+// with a simulated terminal behind COM1.
+struct Loader
+{
+    explicit Loader(SimulatedTerminal::Options options = {}, bool attachTerminal = true)
+    {
+        workspace.buildCatalogue(
+            Test::revisionTableSql({"1", "Version"})
+            + Test::versionTableSql("Versioni1", {{"1.0", "English", "DATA.S28", "KV402"}}));
+        terminal = std::make_shared<SimulatedTerminal>(options);
+        if (attachTerminal)
+            ports.attach(1, terminal);
+        messages.onShow = [this](const Message &) { displays.append(display()); };
+        // Short limits, so that a silent terminal is given up in a moment.
+        LinkLimits limits;
+        limits.silence = 300ms;
+        limits.ctsLow = 300ms;
+        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports, limits});
+        QVERIFY(window->Form_Load());
+        window->show();
+    }
+
+    void writeData(const QByteArray &text) { workspace.writeFile("DATA.S28", text); }
+
+    // Writes a data file of this many blocks, and returns its image.
+    QByteArray writeBlocks(int blocks)
+    {
+        const QByteArray data = imageData(blocks * Block);
+        writeData(Test::s2Records(0x300000, data));
+        return data;
+    }
+
+    Shown display() const
+    {
+        return {window->Text1->text(),
+                window->Text2->text(),
+                window->ProgressBar_Cicli->value(),
+                window->ProgressBar_Cicli->maximum(),
+                window->ProgressBar_Errori->value(),
+                window->ProgressBar_Errori->maximum(),
+                window->Combo1->isEnabled(),
+                window->Combo_Send->text()};
+    }
+
+    // Presses Send with these answers and waits for the run to end.
+    void send(const QList<MessageAnswer> &answers)
+    {
+        for (MessageAnswer answer : answers)
+            messages.answers.enqueue(answer);
+        window->Combo_Send->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isLoading(), 20000);
+        QVERIFY2(messages.answers.isEmpty(), "a scripted answer was not asked for");
+        QCOMPARE(messages.unscripted, 0);
+    }
+
+    // The terminal saw a correct PC, and its port is closed again.
+    void verifyPortClosedCleanly() const
+    {
+        QCOMPARE(terminal->violations(), QStringList());
+        const QList<SimulatedTerminal::Event> events = terminal->events();
+        if (!events.isEmpty())
+            QCOMPARE(events.last().kind, SimulatedTerminal::Event::Kind::Closed);
+    }
+
+    int headersSent() const
+    {
+        int headers = 0;
+        for (const SimulatedTerminal::Event &event : terminal->events()) {
+            if (event.kind == SimulatedTerminal::Event::Kind::PcSent && event.bytes.size() == 2)
+                ++headers;
+        }
+        return headers;
+    }
+
+    Workspace workspace;
+    SimulatedPorts ports;
+    std::shared_ptr<SimulatedTerminal> terminal;
+    ScriptedMessages messages;
+    QList<Shown> displays;
+    std::unique_ptr<frmMain> window;
+};
+
+SimulatedTerminal::Options rejecting(int block, int times)
+{
+    SimulatedTerminal::Options options;
+    for (int attempt = 1; attempt <= times; ++attempt)
+        options.corruptedEchoes.insert({block, attempt});
+    return options;
+}
+
+} // namespace
+
+class LoadRunTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+
+    void sendRefusedWithoutRevision();
+    void cleanRun();
+    void flashWriteErrorInFourthBlock();
+    void portFailureKeepsTheDisplay();
+    void errorBarMovesWhileText2Waits();
+    void moreRejectionsThanBlocksStayInRange();
+    void cableMissing();
+    void repeatLoadsTheSameFileAgain();
+    void runAfterPortFailureStartsFromEmptyBars();
+    void italianMessages();
+    void failuresBeforeThePortOpens_data();
+    void failuresBeforeThePortOpens();
+    void wrongChecksums_data();
+    void wrongChecksums();
+    void portThatCannotBeOpened();
+    void noPortSelected();
+    void silentTerminal();
+    void stopDuringARun();
+    void closingDuringARun();
+
+private:
+    QTemporaryDir m_settings;
+};
+
+void LoadRunTest::initTestCase()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+}
+
+void LoadRunTest::sendRefusedWithoutRevision()
+{
+    Loader loader;
+    const int index = loader.window->Combo1->findText("Version");
+    loader.window->Combo1->setCurrentIndex(index);
+    Q_EMIT loader.window->Combo1->activated(index);
+    QCOMPARE(loader.window->List1->item(0)->text(), "No devices");
+
+    const qsizetype probed = loader.terminal->events().size();
+    loader.send({Ok});
+    QCOMPARE(loader.messages.texts(), QStringList{"It has't been selected any element"});
+    QCOMPARE(loader.terminal->events().size(), probed);
+
+    // Typed into the revision's text field, "Version" is refused just the same.
+    loader.window->Combo1->setEditText("Version");
+    loader.send({Ok});
+    QCOMPARE(loader.messages.texts().size(), 2);
+}
+
+void LoadRunTest::cleanRun()
+{
+    Loader loader;
+    const QByteArray data = loader.writeBlocks(12);
+    loader.send({Ok, Ok, No});
+
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+    for (const Message &message : std::as_const(loader.messages.shown))
+        QCOMPARE(message.icon, MessageIcon::None);
+    QCOMPARE(loader.messages.shown.at(2).buttons, MessageButtons::YesNo);
+
+    // Behind the success message: 12 of 12, no errors, full bar, the lists held still.
+    const Shown done = loader.displays.at(1);
+    QCOMPARE(done.text1, " 12  of   12");
+    QCOMPARE(done.text2, " 0  of   12");
+    QCOMPARE(done.blocks, 12);
+    QCOMPARE(done.blocksMaximum, 12);
+    QCOMPARE(done.errors, 0);
+    QCOMPARE(done.errorsMaximum, 12);
+    QVERIFY(!done.listsEnabled);
+    QCOMPARE(done.sendCaption, "Stop");
+
+    // After the repeat question: empty text boxes, bars at 0, the window idle again.
+    const Shown idle = loader.display();
+    QCOMPARE(idle.text1, "");
+    QCOMPARE(idle.text2, "");
+    QCOMPARE(idle.blocks, 0);
+    QCOMPARE(idle.errors, 0);
+    QVERIFY(idle.listsEnabled);
+    QCOMPARE(idle.sendCaption, "Send");
+
+    QCOMPARE(loader.terminal->flash().left(data.size()), data);
+    QCOMPARE(loader.terminal->announcedBlocks(), 12);
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::flashWriteErrorInFourthBlock()
+{
+    SimulatedTerminal::Options options;
+    options.flashErrorAt = 3;
+    Loader loader(options);
+    loader.writeBlocks(12);
+    loader.send({Ok, Ok, No});
+
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, FlashError, Repeat}));
+    QCOMPARE(loader.displays.at(1).text1, " 4  of   12");
+    // The block the flash could not take moves the bar too.
+    QCOMPARE(loader.displays.at(2).blocks, 4);
+    QCOMPARE(loader.display().text1, "");
+    QCOMPARE(loader.display().blocks, 0);
+
+    int blocksSent = 0;
+    for (const SimulatedTerminal::Event &event : loader.terminal->events()) {
+        if (event.kind == SimulatedTerminal::Event::Kind::PcSent && event.bytes.size() == Block)
+            ++blocksSent;
+    }
+    QCOMPARE(blocksSent, 4);
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::portFailureKeepsTheDisplay()
+{
+    Loader loader(rejecting(2, 10));
+    loader.writeBlocks(5);
+    loader.send({Ok, Ok});
+
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, OutOfOrder}));
+    const Shown after = loader.display();
+    QCOMPARE(after.text1, " 2  of   5");
+    // Text2 still shows the errors counted before the failing block.
+    QCOMPARE(after.text2, " 0  of   5");
+    QCOMPARE(after.blocks, 2);
+    QCOMPARE(after.errors, 5); // ten rejections, the bar stops at its end
+    QVERIFY(after.listsEnabled);
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::errorBarMovesWhileText2Waits()
+{
+    Loader loader(rejecting(1, 3));
+    loader.writeBlocks(4);
+    QStringList changes;
+    connect(loader.window->Text2, &QLineEdit::textChanged, [&](const QString &text) {
+        changes.append("Text2" + text);
+    });
+    connect(loader.window->ProgressBar_Errori, &QProgressBar::valueChanged, [&](int value) {
+        changes.append("errors " + QString::number(value));
+    });
+    loader.send({Ok, Ok, No});
+
+    QCOMPARE(changes,
+             (QStringList{"Text2 0  of   4",
+                          "errors 1",
+                          "errors 2",
+                          "errors 3",
+                          "Text2 3  of   4",
+                          "errors 0",
+                          "Text2"}));
+    QCOMPARE(loader.displays.at(1).text1, " 4  of   4");
+    QCOMPARE(loader.displays.at(1).errors, 3);
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::moreRejectionsThanBlocksStayInRange()
+{
+    Loader loader(rejecting(0, 9));
+    loader.writeBlocks(2);
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+    QCOMPARE(loader.displays.at(1).errors, 2);
+    QCOMPARE(loader.displays.at(1).text2, " 9  of   2");
+}
+
+void LoadRunTest::cableMissing()
+{
+    SimulatedTerminal::Options options;
+    options.cableConnected = false;
+    Loader loader(options);
+    loader.writeBlocks(3);
+    loader.window->Text1->setText("kept");
+
+    // OK reads the file again: changed meanwhile, it is read as it is now.
+    int cableQuestions = 0;
+    loader.messages.onShow = [&](const Message &message) {
+        if (message.text == CableMissing && ++cableQuestions == 2)
+            loader.terminal->setCableConnected(true);
+    };
+    loader.send({Ok, Ok, Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(),
+             (QStringList{CheckCable, CableMissing, CableMissing, Completed, Repeat}));
+    QCOMPARE(loader.messages.shown.at(1).buttons, MessageButtons::OkCancel);
+
+    // Cancel: the port closed, the focus on Combo1, the display as it was.
+    loader.terminal->setCableConnected(false);
+    loader.messages.shown.clear();
+    loader.window->Text1->setText("kept");
+    loader.window->List1->setFocus();
+    loader.send({Ok, Cancel});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, CableMissing}));
+    QCOMPARE(loader.window->Text1->text(), "kept");
+    QTRY_VERIFY(loader.window->Combo1->hasFocus() || loader.window->Combo1->lineEdit()->hasFocus());
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::repeatLoadsTheSameFileAgain()
+{
+    Loader loader;
+    loader.writeBlocks(2);
+    loader.send({Ok, Ok, Yes, Ok, No});
+    QCOMPARE(loader.messages.texts(),
+             (QStringList{CheckCable, Completed, Repeat, Completed, Repeat}));
+    QCOMPARE(loader.headersSent(), 2);
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::runAfterPortFailureStartsFromEmptyBars()
+{
+    Loader loader(rejecting(3, 10));
+    loader.writeBlocks(8);
+    loader.send({Ok, Ok});
+    QCOMPARE(loader.display().blocks, 3);
+
+    // The next run sends a smaller file; the bars start again from 0.
+    loader.writeBlocks(2);
+    loader.displays.clear();
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.displays.last().blocks, 2);
+    QCOMPARE(loader.displays.last().blocksMaximum, 2);
+    QCOMPARE(loader.displays.last().errors, 0);
+}
+
+void LoadRunTest::italianMessages()
+{
+    SimulatedTerminal::Options options;
+    options.flashErrorAt = 0;
+    Loader loader(options);
+    loader.writeBlocks(2);
+    loader.window->lngita->trigger();
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(),
+             (QStringList{"Prima di iniziare controllare che il cavo sia collegato correttamente!",
+                          FlashError,
+                          "Ripetere un caricamento con lo stesso file di dati?"}));
+    QCOMPARE(loader.displays.at(1).sendCaption, "Ferma");
+    QCOMPARE(loader.window->Combo_Send->text(), "Invia");
+}
+
+void LoadRunTest::failuresBeforeThePortOpens_data()
+{
+    QTest::addColumn<QByteArray>("data"); // the data file; null: none at all
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("missing file") << QByteArray() << "the file does not exist";
+    QTest::newRow("not a hex digit") << QByteArray("S00600004844521B\r\nS208300000010203XY45\r\n")
+                                     << "line 2, column 17: not a hex digit";
+    QTest::newRow("line too short") << QByteArray("S20830000001\r\n")
+                                    << "line 1: the line is shorter than its record's count says";
+    QTest::newRow("count below 4")
+        << QByteArray("S2033000FF\n") << "line 1: the record's count is below 4";
+    QTest::newRow("beyond the terminal's memory") << Test::s2Record(0x3FFFFF, "\x01\x02") + "\r\n"
+                                                  << "line 1: data beyond the terminal's memory";
+    QTest::newRow("no data") << QByteArray("S00600004844521B\r\nS9030000FC\r\n")
+                             << "holds no data to load";
+}
+
+void LoadRunTest::failuresBeforeThePortOpens()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QString, expected);
+
+    Loader loader;
+    if (!data.isNull())
+        loader.writeData(data);
+    const qsizetype probed = loader.terminal->events().size();
+    loader.send({Ok, Ok});
+
+    QCOMPARE(loader.messages.shown.size(), 2);
+    const QString text = loader.messages.shown.at(1).text;
+    QVERIFY2(text.contains(expected), qPrintable(text));
+    QVERIFY2(text.contains(loader.workspace.filePath("DATA.S28")), qPrintable(text));
+    QCOMPARE(loader.terminal->events().size(), probed);
+    QVERIFY(loader.display().listsEnabled);
+}
+
+void LoadRunTest::wrongChecksums_data()
+{
+    QTest::addColumn<int>("wrong");
+    QTest::addColumn<MessageAnswer>("answer");
+    QTest::addColumn<int>("checksumMessages");
+
+    QTest::newRow("two, No") << 2 << No << 2;
+    QTest::newRow("two, Yes") << 2 << Yes << 2;
+    QTest::newRow("twelve, No: ten told") << 12 << No << 10;
+}
+
+void LoadRunTest::wrongChecksums()
+{
+    QFETCH(int, wrong);
+    QFETCH(MessageAnswer, answer);
+    QFETCH(int, checksumMessages);
+
+    Loader loader;
+    QByteArray text;
+    const QByteArray data = imageData(Block);
+    for (int i = 0; i < 16; ++i) {
+        text += Test::s2Record(0x300000 + i * 16, data.mid(i * 16, 16), i < wrong ? 1 : 0) + "\r\n";
+    }
+    loader.writeData(text);
+    const qsizetype probed = loader.terminal->events().size();
+
+    QList<MessageAnswer> answers(1 + checksumMessages, Ok);
+    answers.append(answer);
+    if (answer == Yes)
+        answers << Ok << No;
+    loader.send(answers);
+
+    QStringList expected{CheckCable};
+    for (int i = 0; i < checksumMessages; ++i)
+        expected.append(WrongChecksum);
+    expected.append(
+        QString("The data file has %1 records with a wrong checksum. Load it anyway?").arg(wrong));
+    if (answer == Yes)
+        expected << Completed << Repeat;
+    QCOMPARE(loader.messages.texts(), expected);
+    const Message question = loader.messages.shown.at(1 + checksumMessages);
+    QCOMPARE(question.buttons, MessageButtons::YesNo);
+    QCOMPARE(question.defaultAnswer, No);
+
+    if (answer == No) {
+        QCOMPARE(loader.terminal->events().size(), probed);
+    } else {
+        // Sent as the file has it: the records with a wrong checksum included.
+        QCOMPARE(loader.terminal->flash().left(Block), data);
+        loader.verifyPortClosedCleanly();
+    }
+}
+
+void LoadRunTest::portThatCannotBeOpened()
+{
+    Loader loader;
+    loader.writeBlocks(1);
+    // Another program holds COM1.
+    const std::unique_ptr<SerialPort> other = loader.ports.makePort(1);
+    QString reason;
+    QVERIFY(other->open(1, "19200,o,8,1", &reason));
+    loader.send({Ok, Ok});
+    QCOMPARE(loader.messages.shown.size(), 2);
+    QVERIFY2(loader.messages.shown.at(1).text.startsWith("Cannot open the serial port COM1: "),
+             qPrintable(loader.messages.shown.at(1).text));
+    QVERIFY(loader.display().listsEnabled);
+}
+
+void LoadRunTest::noPortSelected()
+{
+    Loader loader({}, false);
+    loader.writeBlocks(1);
+    QCOMPARE(loader.window->Combo_SerialPort->count(), 0);
+    loader.send({Ok, Ok});
+    QCOMPARE(loader.messages.shown.size(), 2);
+    QVERIFY(loader.messages.shown.at(1).text.startsWith("No serial port is selected."));
+    QVERIFY(loader.terminal->events().isEmpty());
+}
+
+void LoadRunTest::silentTerminal()
+{
+    SimulatedTerminal::Options options;
+    options.silentFrom = SimulatedTerminal::SilentFrom{2, SimulatedTerminal::Silence::NoEcho};
+    Loader loader(options);
+    loader.writeBlocks(5);
+    loader.send({Ok, Ok});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, NoAnswer}));
+    // Like a port failure: the display keeps its values, no repeat question.
+    QCOMPARE(loader.display().text1, " 2  of   5");
+    QCOMPARE(loader.display().blocks, 2);
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::stopDuringARun()
+{
+    SimulatedTerminal::Options options;
+    options.paced = true;
+    Loader loader(options);
+    loader.writeBlocks(40);
+    loader.messages.answers.enqueue(Ok);
+    loader.window->Combo_Send->click();
+    QTRY_COMPARE(loader.window->Text1->text(), " 1  of   40");
+    QCOMPARE(loader.window->Combo_Send->text(), "Stop");
+    QVERIFY(!loader.window->Combo3->isEnabled());
+    QVERIFY(!loader.window->Combo_SerialPort->isEnabled());
+
+    loader.messages.answers.enqueue(Ok);
+    loader.window->Combo_Send->click();
+    QTRY_VERIFY(!loader.window->isLoading());
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, LoadStopped}));
+    QVERIFY(loader.display().text1.endsWith("  of   40"));
+    QVERIFY(loader.display().blocks > 0);
+    QCOMPARE(loader.window->Combo_Send->text(), "Send");
+    QVERIFY(loader.window->Combo_Send->isEnabled());
+    loader.verifyPortClosedCleanly();
+}
+
+void LoadRunTest::closingDuringARun()
+{
+    SimulatedTerminal::Options options;
+    options.paced = true;
+    Loader loader(options);
+    loader.writeBlocks(40);
+    loader.messages.answers.enqueue(Ok);
+    loader.window->Combo_Send->click();
+    QTRY_COMPARE(loader.window->Text1->text(), " 1  of   40");
+
+    // No: the window stays and the run goes on.
+    loader.messages.answers.enqueue(No);
+    QVERIFY(!loader.window->close());
+    QVERIFY(loader.window->isLoading());
+    QTRY_COMPARE(loader.window->Text1->text(), " 2  of   40");
+
+    loader.messages.answers.enqueue(Yes);
+    QVERIFY(loader.window->close());
+    QVERIFY(!loader.window->isVisible());
+    const QString question = "A load is in progress. Stop it and exit?";
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, question, question}));
+    QCOMPARE(loader.messages.shown.at(1).buttons, MessageButtons::YesNo);
+    loader.verifyPortClosedCleanly();
+
+    // The shutdown ran: the window's place was saved.
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "KV402Master", "KV402Master");
+    QVERIFY(settings.contains("Settings/MainLeft"));
+}
+
+QTEST_MAIN(LoadRunTest)
+#include "tst_load_run.moc"
