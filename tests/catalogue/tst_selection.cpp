@@ -1,6 +1,8 @@
 #include "scripted_messages.h"
 #include "workspace.h"
 
+#include "catalogue/catalogue_db.h"
+#include "catalogue/catalogue_sql.h"
 #include "loader/simulated_terminal.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
@@ -67,8 +69,11 @@ struct Started
     {
         if (attach)
             attach(ports);
-        workspace.buildCatalogue(sql);
         window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
+        // Without SQL the test puts its own catalogue in place and starts the window itself.
+        if (sql.isEmpty())
+            return;
+        workspace.buildCatalogue(sql);
         loaded = window->Form_Load();
     }
 
@@ -103,6 +108,10 @@ private Q_SLOTS:
 
     void captionSets();
     void messagesFollowTheLanguage();
+
+    void accessAndEncryptedCataloguesBehaveAlike();
+    void accessCatalogueFailures_data();
+    void accessCatalogueFailures();
 
 private:
     QTemporaryDir m_settings;
@@ -486,6 +495,124 @@ void SelectionTest::messagesFollowTheLanguage()
                           "Version not available",
                           "Version not available",
                           "Versione non disponibile"}));
+}
+
+namespace {
+
+QString jetFixture(const QString &name)
+{
+    return qEnvironmentVariable("KV402_FIXTURES_DIR") + "/jet/" + name;
+}
+
+// Everything the window shows after start-up and after each choice of revision, version and
+// language, as one list of lines.
+QStringList walkThrough(frmMain &window, ScriptedMessages &messages)
+{
+    QStringList seen;
+    auto note = [&](const QString &what) {
+        seen << what + ": revisions " + entries(window.Combo1).join('|') + "; versions "
+                    + entries(window.Combo3).join('|') + " [" + window.Combo3->currentText()
+                    + "]; languages " + entries(window.Combo4).join('|') + " ["
+                    + window.Combo4->currentText() + "]; devices " + entries(window.List1).join('|')
+                    + "; file " + window.dataFile() + "; ports "
+                    + entries(window.Combo_SerialPort).join('|') + "; messages "
+                    + messages.texts().join('|');
+    };
+    note("start");
+    for (const QString &revision : entries(window.Combo1)) {
+        pick(window.Combo1, revision);
+        note("revision " + revision);
+        for (const QString &version : entries(window.Combo3)) {
+            pick(window.Combo3, version);
+            for (const QString &language : entries(window.Combo4)) {
+                pick(window.Combo4, language);
+                note(version + " in " + language);
+            }
+        }
+    }
+    return seen;
+}
+
+} // namespace
+
+void SelectionTest::accessAndEncryptedCataloguesBehaveAlike()
+{
+    if (!QFile::exists(jetFixture("Versioni.mdb")))
+        QSKIP("The Access catalogue fixtures are not there; set KV402_FIXTURES_DIR.");
+
+    // The Access fixture as it stands, and an encrypted catalogue with the same rows.
+    QStringList walks;
+    QString sql;
+    {
+        Started access(QString(), [&](SimulatedPorts &ports) {
+            ports.attach(2, std::make_shared<SimulatedTerminal>());
+        });
+        QVERIFY(QFile::copy(jetFixture("Versioni.mdb"), "Versioni.mdb"));
+        QVERIFY(access.window->Form_Load());
+        walks << walkThrough(*access.window, access.messages).join('\n');
+        sql = dumpCatalogue(*CatalogueDatabase::OpenDatabase("Versioni.mdb"));
+    }
+    {
+        Started encrypted(sql, [&](SimulatedPorts &ports) {
+            ports.attach(2, std::make_shared<SimulatedTerminal>());
+        });
+        QVERIFY(encrypted.loaded);
+        walks << walkThrough(*encrypted.window, encrypted.messages).join('\n');
+    }
+    QCOMPARE(walks.at(1), walks.at(0));
+
+    // What the fixture's rows must give, whichever the backend.
+    const QStringList seen = walks.at(0).split('\n');
+    QVERIFY2(seen.first().startsWith("start: revisions 3|1|2|4|5|Version|6; versions  [];"),
+             qPrintable(seen.first()));
+    QVERIFY(seen.contains(
+        "1.1 in English: revisions 3|1|2|4|5|Version|6; versions 1.0|1.1|1.2 [1.1]; languages "
+        "Italiano|English|Français [English]; devices A-field KV402 terminal 200       |B-field "
+        "laser barcode reader      |C-field radio module 433 MHz            |D-field memory 512 "
+        "KB                   |E-field battery pack 1800 mAh           |KV402 terminal standard "
+        "keypad||||; file V11ENG.S28; ports COM2; messages Version not available|Version not "
+        "available"));
+}
+
+void SelectionTest::accessCatalogueFailures_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QString>("revision"); // empty: start-up fails
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("wrong password") << "wrong-password.mdb"
+                                    << ""
+                                    << "the catalogue password does not open it";
+    QTest::newRow("empty num") << "empty-num.mdb"
+                               << ""
+                               << "There are no rows in the table \"num\"";
+    QTest::newRow("missing table") << "missing-table.mdb"
+                                   << "4"
+                                   << "has no table \"Versioni4\"";
+    QTest::newRow("null field") << "null-field.mdb"
+                                << "2"
+                                << "The field \"File\" of row 1 is null in the table \"Versioni2\"";
+}
+
+void SelectionTest::accessCatalogueFailures()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QString, revision);
+    QFETCH(QString, expected);
+    if (!QFile::exists(jetFixture(fixture)))
+        QSKIP("The Access catalogue fixtures are not there; set KV402_FIXTURES_DIR.");
+
+    Started started{QString()};
+    QVERIFY(QFile::copy(jetFixture(fixture), "Versioni.mdb"));
+    const bool loaded = started.window->Form_Load();
+    QCOMPARE(loaded, !revision.isEmpty());
+    if (loaded)
+        pick(started.window->Combo1, revision);
+    QVERIFY(started.window->hasFailed());
+    const Message failure = started.messages.shown.last();
+    QCOMPARE(failure.icon, MessageIcon::Critical);
+    QVERIFY2(failure.text.contains(expected), qPrintable(failure.text));
+    QVERIFY(failure.text.contains(started.workspace.filePath("Versioni.mdb")));
 }
 
 QTEST_MAIN(SelectionTest)
