@@ -25,6 +25,16 @@ constexpr int bodyColumn(int k)
     return 2 * k + 5;
 }
 
+bool startsRecord(std::string_view text)
+{
+    return text.size() >= 2 && text[0] == 'S' && text[1] == '2';
+}
+
+bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
 std::string hexAddress(std::int32_t address)
 {
     static constexpr char Digits[] = "0123456789ABCDEF";
@@ -42,6 +52,25 @@ std::string quoted(std::string_view fileName)
 }
 
 } // namespace
+
+struct RecordReader::Record
+{
+    // None also for a record below the image, which is dropped.
+    DataFileProblem problem = DataFileProblem::None;
+    // For NotHexDigit: the 1-based column of the character.
+    int column = 0;
+    // The image index of the first data byte; for BeyondMemory the first index beyond the
+    // terminal's memory.
+    std::int32_t index = 0;
+    int dataBytes = 0;
+    bool checksumCorrect = true;
+    // How many characters from the line's start were read, all hex digits, to come to this
+    // outcome: the line is at least that long. 0 when the outcome may change with where the line
+    // ends.
+    size_t decided = 0;
+    // The decoded body bytes: address, data, checksum.
+    std::array<std::uint8_t, MaxCount> body;
+};
 
 std::string RecordReading::failure(std::string_view fileName) const
 {
@@ -97,13 +126,22 @@ bool RecordReader::add(std::string_view piece)
                 continue;
             }
         }
-        const char *eol = std::find_if(p, end, [](char c) { return c == '\r' || c == '\n'; });
+        // A record whose line starts in this piece is read before its line's end is known: hex
+        // digits are no line end, so the search for it starts after them. Only a record that
+        // runs into another character, or out of the piece, waits for its line's end: the line
+        // may be too short for it.
+        const std::string_view rest(p, end);
+        const Record record = m_pending.empty() && startsRecord(rest) ? readRecord(rest) : Record{};
+        const char *eol = std::find_if(p + record.decided, end, isLineEnd);
         const size_t room = LongestRecord - m_pending.size();
         if (eol == end) {
             m_pending.append(p, std::min(size_t(eol - p), room));
             break;
         }
-        if (m_pending.empty()) {
+        if (record.decided > 0) {
+            ++m_line;
+            take(record);
+        } else if (m_pending.empty()) {
             endLine(std::string_view(p, eol));
         } else {
             m_pending.append(p, std::min(size_t(eol - p), room));
@@ -136,70 +174,88 @@ void RecordReader::finish()
 void RecordReader::endLine(std::string_view line)
 {
     ++m_line;
-    if (line.size() >= 2 && line[0] == 'S' && line[1] == '2')
-        readRecord(line);
+    if (startsRecord(line))
+        take(readRecord(line));
 }
 
-void RecordReader::readRecord(std::string_view line)
+// Reads the record at the start of text, which is its line or runs on past the line's end.
+RecordReader::Record RecordReader::readRecord(std::string_view text)
 {
+    Record record;
     RecordChecksum sum;
-    // The record buffer: the decoded body bytes.
-    std::array<std::uint8_t, MaxCount> body;
-
-    // Decodes body bytes first to last - 1 (body byte k is in characters 2k + 5 and 2k + 6).
-    const auto decode = [&](int first, int last) {
-        for (int k = first; k < last; ++k) {
-            const int column = bodyColumn(k);
-            const int byte = sum.HexByte(line[column - 1], line[column]);
-            if (byte == RecordChecksum::NotHex) {
-                fail(DataFileProblem::NotHexDigit,
-                     hexDigitValue(line[column - 1]) < 0 ? column : column + 1);
-                return false;
-            }
-            body[size_t(k)] = std::uint8_t(byte);
-        }
-        return true;
+    // The pair at column has a character that is not a hex digit.
+    const auto notHexDigit = [&](int column) {
+        record.problem = DataFileProblem::NotHexDigit;
+        record.column = hexDigitValue(text[size_t(column - 1)]) < 0 ? column : column + 1;
+    };
+    // Body byte k is in characters 2k + 5 and 2k + 6.
+    const auto decode = [&](int first, int count) {
+        const int decoded = sum.HexBytes(&text[size_t(bodyColumn(first) - 1)],
+                                         count,
+                                         &record.body[size_t(first)]);
+        if (decoded < count)
+            notHexDigit(bodyColumn(first + decoded));
+        return decoded == count;
     };
 
-    if (line.size() < HeaderChars) {
-        fail(DataFileProblem::LineTooShort);
-        return;
+    if (text.size() < HeaderChars) {
+        record.problem = DataFileProblem::LineTooShort;
+        return record;
     }
-    const int count = sum.HexByte(line[2], line[3]);
+    const int count = sum.HexByte(text[2], text[3]);
     if (count == RecordChecksum::NotHex) {
-        fail(DataFileProblem::NotHexDigit, hexDigitValue(line[2]) < 0 ? 3 : 4);
-        return;
+        notHexDigit(3);
+        return record;
     }
     if (!decode(0, AddressBytes))
-        return;
-    const std::int32_t address = (body[0] * 256 + body[1]) * 256 + body[2];
+        return record;
+    const std::int32_t address = (record.body[0] * 256 + record.body[1]) * 256 + record.body[2];
     const std::int32_t index = address - Image::BaseAddress;
     // Records below the image are not the terminal's: dropped unread, checksum included.
-    if (index < 0)
-        return;
+    if (index < 0) {
+        record.decided = HeaderChars;
+        return record;
+    }
 
     if (count < CountWithoutData) {
-        fail(DataFileProblem::CountBelowFour);
-        return;
+        record.problem = DataFileProblem::CountBelowFour;
+        record.decided = HeaderChars;
+        return record;
     }
-    if (line.size() < size_t(bodyColumn(count) - 1)) {
-        fail(DataFileProblem::LineTooShort);
-        return;
+    const size_t length = size_t(bodyColumn(count) - 1);
+    if (text.size() < length) {
+        record.problem = DataFileProblem::LineTooShort;
+        return record;
     }
-    if (!decode(AddressBytes, count))
-        return;
+    if (!decode(AddressBytes, count - AddressBytes))
+        return record;
 
-    const int dataBytes = count - CountWithoutData;
-    if (dataBytes > 0) {
-        if (index + dataBytes > Image::SendableEnd) {
-            fail(DataFileProblem::BeyondMemory, 0, std::max(index, Image::SendableEnd));
-            return;
-        }
-        std::memcpy(m_image.data() + index, body.data() + AddressBytes, size_t(dataBytes));
-        m_reading.lngImageEnd = std::max(m_reading.lngImageEnd, index + dataBytes - 1);
+    record.decided = length;
+    record.dataBytes = count - CountWithoutData;
+    if (record.dataBytes > 0 && index + record.dataBytes > Image::SendableEnd) {
+        record.problem = DataFileProblem::BeyondMemory;
+        record.index = std::max(index, Image::SendableEnd);
+        return record;
+    }
+    record.index = index;
+    record.checksumCorrect = sum.isCorrect();
+    return record;
+}
+
+void RecordReader::take(const Record &record)
+{
+    if (record.problem != DataFileProblem::None) {
+        fail(record.problem, record.column, record.index);
+        return;
+    }
+    if (record.dataBytes > 0) {
+        std::memcpy(m_image.data() + record.index,
+                    record.body.data() + AddressBytes,
+                    size_t(record.dataBytes));
+        m_reading.lngImageEnd = std::max(m_reading.lngImageEnd, record.index + record.dataBytes - 1);
         m_reading.anythingWritten = true;
     }
-    if (!sum.isCorrect())
+    if (!record.checksumCorrect)
         m_reading.wrongChecksumLines.push_back(m_line);
 }
 

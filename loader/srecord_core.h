@@ -35,10 +35,6 @@ constexpr int blockCount(bool anythingWritten, std::int32_t lngImageEnd)
 }
 } // namespace Image
 
-// Data files are read in pieces of this size: small enough to stay in the cache, large enough
-// for few reads.
-inline constexpr int FilePieceSize = 64 * 1024;
-
 // The value of one hex digit, 0-9, A-F and a-f; -1 for any other character.
 inline constexpr std::array<std::int8_t, 256> HexDigitValues = [] {
     std::array<std::int8_t, 256> values{};
@@ -84,6 +80,27 @@ public:
         if (intChecksum > Modulus)
             intChecksum = std::int16_t(intChecksum - Modulus);
         return byte;
+    }
+
+    // HexByte for count digit pairs in a row, decoded into bytes. Returns how many pairs are
+    // hex digits: count, or the index of the first pair that is not, which is left out.
+    int HexBytes(const char *digits, int count, std::uint8_t *bytes)
+    {
+        // Summed apart, then added once: taking 256 off whenever intChecksum goes above 256
+        // keeps intChecksum - 1 the remainder of its sum mod 256. This spares a chain of
+        // dependent steps per byte.
+        int sum = 0;
+        int k = 0;
+        for (; k < count; ++k) {
+            const int h = hexDigitValue(digits[2 * k]);
+            const int l = hexDigitValue(digits[2 * k + 1]);
+            if ((h | l) < 0)
+                break;
+            bytes[k] = std::uint8_t(h * 16 + l);
+            sum += h * 16 + l;
+        }
+        intChecksum = std::int16_t((intChecksum - 1 + sum) % Modulus + 1);
+        return k;
     }
 
     bool isCorrect() const { return intChecksum == Correct; }
@@ -165,8 +182,12 @@ public:
     const RecordReading &reading() const { return m_reading; }
 
 private:
+    // One S2 record as read from the start of its line.
+    struct Record;
+
     void endLine(std::string_view line);
-    void readRecord(std::string_view line);
+    static Record readRecord(std::string_view text);
+    void take(const Record &record);
     void fail(DataFileProblem problem, int column = 0, std::int32_t index = 0);
 
     std::span<char> m_image;

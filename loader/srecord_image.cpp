@@ -7,6 +7,9 @@ namespace Kv402 {
 
 namespace {
 
+// Small enough to stay in the cache, large enough for few reads.
+constexpr qsizetype FilePieceSize = 64 * 1024;
+
 DataFileReading fileFailure(const QString &fileName, DataFileProblem problem, const QString &why)
 {
     DataFileReading reading;
