@@ -163,7 +163,9 @@ void RecordReader::finish()
         m_pending.clear();
     }
     if (!m_reading.ok()) {
-        std::fill(m_image.begin(), m_image.end(), Image::Blank);
+        // The image was blank: only the indices up to the highest written can differ.
+        if (m_reading.anythingWritten)
+            std::fill_n(m_image.begin(), m_reading.lngImageEnd + 1, Image::Blank);
         m_reading.lngImageEnd = 0;
         m_reading.anythingWritten = false;
         m_reading.wrongChecksumLines.clear();
