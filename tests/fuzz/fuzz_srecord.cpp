@@ -1,12 +1,17 @@
-// libFuzzer harness for the data-file reader. Besides crashes and sanitizer reports it stops on
-// any reading that breaks the image's rules, or that changes when the text comes in two pieces.
+// libFuzzer harness for the S-record reading (kv402srec). Besides crashes and sanitizer reports
+// it stops on any reading that breaks the image's rules, or that changes when the text comes in
+// pieces: cut in three, or a character at a time - then every line is read only once its end is
+// known, where the whole text lets most records be read before.
 
-#include "loader/srecord_image.h"
+#include "loader/srecord_core.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 using namespace Kv402;
 
@@ -18,57 +23,99 @@ void require(bool condition)
         std::abort();
 }
 
-void checkRules(const DataFileReading &reading)
+// An image kept from run to run and made blank again after each reading: a fresh megabyte each
+// time would cost more than the reading itself.
+class SpareImage
 {
-    const MemoryImage &image = reading.image;
-    require(image.bytes.size() == Image::Size);
-    require(reading.ok() == reading.failure.isEmpty());
+public:
+    std::span<char> bytes() { return m_bytes; }
+
+    // Only the indices up to the highest written can have been written.
+    void makeBlank(const RecordReading &reading)
+    {
+        if (reading.anythingWritten)
+            std::fill_n(m_bytes.begin(), reading.lngImageEnd + 1, Image::Blank);
+    }
+
+private:
+    std::vector<char> m_bytes = std::vector<char>(size_t(Image::Size), Image::Blank);
+};
+
+void checkRules(const RecordReading &reading, std::span<const char> image)
+{
+    require(reading.ok() == reading.failure("FUZZ.S28").empty());
+    // Nothing is written beyond the highest index.
+    static const std::vector<char> blank(size_t(Image::Size), Image::Blank);
+    const size_t firstUnwritten = reading.anythingWritten ? size_t(reading.lngImageEnd) + 1 : 0;
+    require(std::memcmp(image.data() + firstUnwritten,
+                        blank.data(),
+                        size_t(Image::Size) - firstUnwritten)
+            == 0);
     if (!reading.ok()) {
         require(reading.failureLine > 0);
-        require(!image.anythingWritten && reading.wrongChecksumLines.isEmpty());
+        require((reading.problem == DataFileProblem::NotHexDigit) == (reading.failureColumn > 0));
+        require(!reading.anythingWritten && reading.lngImageEnd == 0);
+        require(reading.wrongChecksumLines.empty());
         return;
     }
-    require(image.blockCount() >= 0 && image.blockCount() <= Image::MaxBlocks);
-    require(image.lngImageEnd >= 0 && image.lngImageEnd < Image::SendableEnd);
-    require(image.anythingWritten || image.lngImageEnd == 0);
-    // Nothing is written beyond the highest index.
-    static const QByteArray blank(Image::Size, Image::Blank);
-    const qsizetype firstUnwritten = image.anythingWritten ? image.lngImageEnd + 1 : 0;
-    require(std::memcmp(image.bytes.constData() + firstUnwritten,
-                        blank.constData(),
-                        size_t(Image::Size - firstUnwritten))
-            == 0);
-    for (qsizetype i = 1; i < reading.wrongChecksumLines.size(); ++i)
-        require(reading.wrongChecksumLines[i - 1] < reading.wrongChecksumLines[i]);
+    const int blocks = Image::blockCount(reading.anythingWritten, reading.lngImageEnd);
+    require(blocks >= 0 && blocks <= Image::MaxBlocks);
+    require(reading.lngImageEnd >= 0 && reading.lngImageEnd < Image::SendableEnd);
+    require(reading.anythingWritten || reading.lngImageEnd == 0);
+    for (size_t i = 0; i < reading.wrongChecksumLines.size(); ++i)
+        require(reading.wrongChecksumLines[i] > (i == 0 ? 0 : reading.wrongChecksumLines[i - 1]));
+}
+
+void requireSame(const RecordReading &a, const RecordReading &b)
+{
+    require(a.problem == b.problem);
+    require(a.failureLine == b.failureLine);
+    require(a.failureColumn == b.failureColumn);
+    require(a.failureIndex == b.failureIndex);
+    require(a.lngImageEnd == b.lngImageEnd);
+    require(a.anythingWritten == b.anythingWritten);
+    require(a.wrongChecksumLines == b.wrongChecksumLines);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    // Two images recycled from run to run: fresh megabytes each time would cost more than the
-    // reading itself.
-    static MemoryImage spare[2];
+    static SpareImage spare[3];
+    const std::string_view text(reinterpret_cast<const char *>(data), size);
 
-    const QByteArrayView text(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString name = QStringLiteral("FUZZ.S28");
-    DataTextReader once(name, std::move(spare[0]));
-    once.add(text);
-    DataFileReading whole = once.finish();
-    checkRules(whole);
+    const auto read = [](SpareImage &image, const auto &pieces) {
+        RecordReader reader(image.bytes());
+        for (std::string_view piece : pieces)
+            reader.add(piece);
+        reader.finish();
+        const RecordReading reading = reader.reading();
+        checkRules(reading, image.bytes());
+        return reading;
+    };
 
-    // The file is read in pieces; where the cut falls must not matter.
-    const qsizetype cut = size == 0 ? 0 : qsizetype(data[0]) * qsizetype(size) / 256;
-    DataTextReader twice(name, std::move(spare[1]));
-    twice.add(text.first(cut));
-    twice.add(text.sliced(cut));
-    DataFileReading pieces = twice.finish();
-    require(pieces.failure == whole.failure);
-    require(pieces.wrongChecksumLines == whole.wrongChecksumLines);
-    require(pieces.image.lngImageEnd == whole.image.lngImageEnd);
-    require(pieces.image.bytes == whole.image.bytes);
+    const RecordReading whole = read(spare[0], std::vector<std::string_view>{text});
 
-    spare[0] = std::move(whole.image);
-    spare[1] = std::move(pieces.image);
+    // The file is read in pieces; where the cuts fall must not matter.
+    const size_t first = size == 0 ? 0 : size_t(data[0]) * size / 256;
+    const size_t second = size < 2 ? size : first + size_t(data[1]) * (size - first) / 256;
+    const RecordReading cut = read(spare[1],
+                                   std::vector<std::string_view>{text.substr(0, first),
+                                                                 text.substr(first, second - first),
+                                                                 text.substr(second)});
+    std::vector<std::string_view> characters;
+    for (size_t i = 0; i < size; ++i)
+        characters.push_back(text.substr(i, 1));
+    const RecordReading single = read(spare[2], characters);
+
+    requireSame(cut, whole);
+    requireSame(single, whole);
+    const size_t written = whole.anythingWritten ? size_t(whole.lngImageEnd) + 1 : 0;
+    for (SpareImage *other : {&spare[1], &spare[2]})
+        require(std::memcmp(spare[0].bytes().data(), other->bytes().data(), written) == 0);
+
+    spare[0].makeBlank(whole);
+    spare[1].makeBlank(cut);
+    spare[2].makeBlank(single);
     return 0;
 }

@@ -21,9 +21,11 @@ function(same_content installed source)
     endif()
 endfunction()
 
-# The programs, which find every library they need.
-foreach(program kv402master kv402)
-    set(path ${STAGE_DIR}/${BINDIR}/${program})
+# The programs, which find every library they need. kv402-catalogue runs kv402's other commands
+# and is no command of its own.
+set(helper ${STAGE_DIR}/${LIBEXECDIR}/kv402master/kv402-catalogue)
+foreach(path ${STAGE_DIR}/${BINDIR}/kv402master ${STAGE_DIR}/${BINDIR}/kv402 ${helper})
+    cmake_path(GET path FILENAME program)
     if(NOT EXISTS ${path} OR IS_DIRECTORY ${path})
         list(APPEND failures "missing program ${path}")
         continue()
@@ -35,7 +37,29 @@ foreach(program kv402master kv402)
     if(unresolved)
         list(APPEND failures "${program} needs libraries that cannot be found: ${unresolved}")
     endif()
+    # kv402 image must start without Qt's libraries (and those of SQLCipher and libmdb).
+    if(program STREQUAL "kv402")
+        list(FILTER resolved INCLUDE REGEX "libQt6|libsqlcipher|libmdb")
+        if(resolved)
+            list(APPEND failures "kv402 loads ${resolved}")
+        endif()
+    endif()
 endforeach()
+if(EXISTS ${STAGE_DIR}/${BINDIR}/kv402-catalogue)
+    list(APPEND failures "kv402-catalogue is installed as a command of its own")
+endif()
+
+# The installed kv402 finds its helper: the catalogue usage comes from kv402-catalogue.
+if(EXISTS ${helper})
+    execute_process(
+        COMMAND ${STAGE_DIR}/${BINDIR}/kv402 catalogue
+        RESULT_VARIABLE result
+        OUTPUT_VARIABLE output
+        ERROR_VARIABLE output)
+    if(NOT result EQUAL 2 OR NOT output MATCHES "usage: kv402 catalogue build")
+        list(APPEND failures "the installed kv402 cannot run its catalogue command (${result}): ${output}")
+    endif()
+endif()
 
 # The desktop entry, its icon and the help files.
 set(desktop ${STAGE_DIR}/${DATADIR}/applications/kv402master.desktop)

@@ -87,6 +87,8 @@ class SrecordImageTest : public QObject
 private Q_SLOTS:
     void hexByte_data();
     void hexByte();
+    void hexBytes_data();
+    void hexBytes();
     void reading_data();
     void reading();
     void malformed_data();
@@ -139,6 +141,51 @@ void SrecordImageTest::hexByte()
     sum.intChecksum = start;
     QCOMPARE(sum.HexByte(digits[0], digits[1]), byte);
     QCOMPARE(sum.intChecksum, checksum);
+}
+
+void SrecordImageTest::hexBytes_data()
+{
+    QTest::addColumn<qint16>("start");
+    QTest::addColumn<QByteArray>("digits");
+    QTest::addColumn<int>("decoded");
+
+    QTest::newRow("address") << qint16(1) << QByteArray("300000") << 3;
+    QTest::newRow("sum wraps many times") << qint16(1) << QByteArray(2 * 255, 'F') << 255;
+    QTest::newRow("wraps from the start") << qint16(200) << QByteArray("80FF01") << 3;
+    QTest::newRow("zeros at 256") << qint16(256) << QByteArray("0000") << 2;
+    QTest::newRow("ends at exactly 256") << qint16(1) << QByteArray("7F80") << 2;
+    QTest::newRow("mixed case") << qint16(1) << QByteArray("aBcDeF") << 3;
+    QTest::newRow("stops at a high digit") << qint16(7) << QByteArray("12G4") << 1;
+    QTest::newRow("stops at a low digit") << qint16(7) << QByteArray("FFF:") << 1;
+    QTest::newRow("stops at the first pair") << qint16(7) << QByteArray("\r0") << 0;
+    QTest::newRow("nothing to decode") << qint16(7) << QByteArray() << 0;
+}
+
+// Decoding a row of pairs at once must come to what HexByte does pair by pair.
+void SrecordImageTest::hexBytes()
+{
+    QFETCH(qint16, start);
+    QFETCH(QByteArray, digits);
+    QFETCH(int, decoded);
+
+    RecordChecksum stepwise;
+    stepwise.intChecksum = start;
+    QByteArray expected;
+    for (qsizetype i = 0; i + 1 < digits.size(); i += 2) {
+        const int byte = stepwise.HexByte(digits[i], digits[i + 1]);
+        if (byte == RecordChecksum::NotHex)
+            break;
+        expected.append(char(byte));
+    }
+
+    RecordChecksum sum;
+    sum.intChecksum = start;
+    QByteArray bytes(digits.size() / 2, '\0');
+    const int count = int(digits.size() / 2);
+    QCOMPARE(sum.HexBytes(digits.constData(), count, reinterpret_cast<quint8 *>(bytes.data())),
+             decoded);
+    QCOMPARE(bytes.left(decoded), expected);
+    QCOMPARE(sum.intChecksum, stepwise.intChecksum);
 }
 
 void SrecordImageTest::reading_data()

@@ -1,4 +1,4 @@
-#include "tools/kv402/commands.h"
+#include "tools/kv402/catalogue_command.h"
 
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"

@@ -1,36 +1,71 @@
+// kv402: runs the image command itself and hands every other command to kv402-catalogue, which
+// holds the commands that need Qt. Without the libraries of Qt, SQLCipher and libmdb the tool
+// starts in a fraction of the time, which counts when a build script turns many data files into
+// images.
+
 #include "tools/kv402/commands.h"
 
-#include <QCoreApplication>
-
+#include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <unistd.h>
 
 using namespace Kv402::Tool;
 
 namespace {
 
-const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
-                         "       kv402 catalogue dump CATALOGUE\n"
-                         "       kv402 image DATAFILE -o OUT.bin\n";
+// KV402_HELPER names the program with the other commands; it lies beside kv402 in the build
+// folder and, once installed, in KV402_HELPER_FOLDER, relative to kv402's folder.
+constexpr std::string_view Helper = KV402_HELPER;
+constexpr std::string_view InstalledHelperFolder = KV402_HELPER_FOLDER;
+
+// The folder of the running program, wherever it was started from; empty if it cannot be told.
+std::string programFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || size_t(length) >= sizeof path)
+        return {};
+    const std::string_view program(path, size_t(length));
+    return std::string(program.substr(0, program.rfind('/')));
+}
+
+int runHelper(char *argv[])
+{
+    const std::string folder = programFolder();
+    if (folder.empty()) {
+        std::fprintf(stderr, "kv402: cannot tell where it is installed: %s\n", std::strerror(errno));
+        return Failure;
+    }
+    const std::string beside = folder + '/' + std::string(Helper);
+    const std::string installed = folder + '/' + std::string(InstalledHelperFolder) + '/'
+                                  + std::string(Helper);
+    for (const std::string &path : {beside, installed}) {
+        execv(path.c_str(), argv);
+        if (errno != ENOENT) {
+            std::fprintf(stderr,
+                         "kv402: cannot start \"%s\": %s\n",
+                         path.c_str(),
+                         std::strerror(errno));
+            return Failure;
+        }
+    }
+    std::fprintf(stderr,
+                 "kv402: the program that runs this command is missing: neither \"%s\" nor "
+                 "\"%s\" exists\n",
+                 beside.c_str(),
+                 installed.c_str());
+    return Failure;
+}
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // The image command needs no application object; without one the tool starts in a fraction
-    // of the time, which counts when a build script turns many data files into images.
-    if (argc > 1 && std::strcmp(argv[1], "image") == 0) {
-        QStringList arguments;
-        for (int i = 2; i < argc; ++i)
-            arguments.append(QString::fromLocal8Bit(argv[i]));
-        return imageCommand(arguments);
-    }
-    QCoreApplication app(argc, argv);
-    QStringList arguments = app.arguments().mid(1);
-    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
-    if (command == QLatin1String("catalogue"))
-        return catalogueCommand(arguments);
-    if (command == QLatin1String("image"))
-        return imageCommand(arguments);
-    printError(QString::fromLatin1(UsageText));
-    return Usage;
+    if (argc > 1 && std::strcmp(argv[1], "image") == 0)
+        return imageCommand({argv + 2, size_t(argc - 2)});
+    return runHelper(argv);
 }

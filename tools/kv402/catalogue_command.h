@@ -1,0 +1,17 @@
+#pragma once
+
+#include "tools/kv402/commands.h"
+
+#include <QStringList>
+
+// The commands that need Qt, run by kv402-catalogue on kv402's behalf.
+namespace Kv402::Tool {
+
+// kv402 catalogue build SOURCE.sql CATALOGUE, kv402 catalogue dump CATALOGUE.
+int catalogueCommand(const QStringList &arguments);
+
+// Prints to the standard streams.
+void printOut(const QString &text);
+void printError(const QString &text);
+
+} // namespace Kv402::Tool

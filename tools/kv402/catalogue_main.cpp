@@ -1,0 +1,27 @@
+// kv402-catalogue: the commands of the kv402 tool that need Qt. kv402 runs the image command
+// itself and starts this program, with the same arguments, for every other one.
+
+#include "tools/kv402/catalogue_command.h"
+
+#include <QCoreApplication>
+
+using namespace Kv402::Tool;
+
+namespace {
+
+const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
+                         "       kv402 catalogue dump CATALOGUE\n"
+                         "       kv402 image DATAFILE -o OUT.bin\n";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments().mid(1);
+    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    if (command == QLatin1String("catalogue"))
+        return catalogueCommand(arguments);
+    printError(QString::fromLatin1(UsageText));
+    return Usage;
+}

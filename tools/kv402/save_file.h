@@ -1,0 +1,14 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace Kv402::Tool {
+
+// Replaces the file fileName by bytes, whole or not at all, as QSaveFile does: the bytes go into
+// a new file in the same folder, which reaches the disk before it is renamed over fileName. A
+// symbolic link is followed; an existing file keeps its permissions. On failure fileName is left
+// as it was and the result says why, in QSaveFile's words; it is empty on success.
+std::string saveFile(const std::string &fileName, std::span<const char> bytes);
+
+} // namespace Kv402::Tool
