@@ -43,6 +43,7 @@ constexpr int IdleBarMaximum = 1000;
 // Colours of the desktop scheme the window was drawn for.
 const QColor ScrollBarColour(200, 200, 200);
 const QColor ActiveBorderColour(180, 180, 180);
+const QColor DisabledRevisionColour(230, 140, 140);
 
 const char BackgroundPicture[] = ":/kv402/background.jpg";
 const char LogoPicture[] = ":/kv402/logo.png";
@@ -236,6 +237,9 @@ void frmMain::createControls()
         palette.setColor(QPalette::Button, QColor(255, 0, 0));
         palette.setColor(QPalette::Text, text);
         palette.setColor(QPalette::ButtonText, text);
+        // Held still during a load run, it shows it: a paler red.
+        palette.setColor(QPalette::Disabled, QPalette::Base, DisabledRevisionColour);
+        palette.setColor(QPalette::Disabled, QPalette::Button, DisabledRevisionColour);
         Combo1->setPalette(palette);
     }
     Label5 = makeLabel("Label5", "Verione Software Hand Terminal", client);

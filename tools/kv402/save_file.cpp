@@ -85,8 +85,9 @@ std::string saveFile(const std::string &fileName, std::span<const char> bytes)
     // The new file is private until it has the permissions of the file it replaces.
     const mode_t mode = exists ? existing.st_mode & PermissionBits : NewFileMode & ~currentUmask();
     std::string why;
-    // EINVAL: the file system cannot sync; there is nothing more to wait for.
-    if (fchmod(fd, mode) != 0 || !writeAll(fd, bytes) || (fsync(fd) != 0 && errno != EINVAL))
+    // No fsync: the output can be made again from the data file at any time, and the rename
+    // alone already keeps a half-written file from ever taking the old one's place.
+    if (fchmod(fd, mode) != 0 || !writeAll(fd, bytes))
         why = systemReason();
     if (close(fd) != 0 && why.empty())
         why = systemReason();
