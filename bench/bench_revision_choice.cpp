@@ -7,29 +7,14 @@
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
+#include "window_bench.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <vector>
+#include <QApplication>
+#include <QElapsedTimer>
 
 namespace {
 
 constexpr int Choices = 40;
-
-class NoMessages : public Kv402::MessageBoxes
-{
-public:
-    Kv402::MessageAnswer show(QWidget *, const Kv402::Message &message) override
-    {
-        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(message.text));
-        std::exit(1);
-    }
-};
 
 } // namespace
 
@@ -37,18 +22,10 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    const QString workspace = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                       : QStringLiteral(KV402_DEMO_WORKSPACE);
-    if (!QDir::setCurrent(workspace)) {
-        std::fprintf(stderr, "no workspace at %s\n", qPrintable(workspace));
-        return 1;
-    }
+    Kv402::Bench::WindowBench bench(argc, argv);
 
-    NoMessages messages;
     Kv402::QtSerialPortFactory ports;
-    Kv402::frmMain window({&messages, &ports});
+    Kv402::frmMain window({&bench.messages, &ports});
     if (!window.Form_Load())
         return 1;
     window.show();
@@ -69,13 +46,8 @@ int main(int argc, char *argv[])
         times.push_back(timer.nsecsElapsed() / 1e6);
         QCoreApplication::processEvents();
     }
-    std::sort(times.begin(), times.end());
     std::printf("firmware-revision choice (catalogue, lists, devices, 16 ports)\n");
     std::printf("  ports found: %d\n", window.Combo_SerialPort->count());
-    std::printf("  median of %d choices: %.2f ms (min %.2f, max %.2f)\n",
-                Choices,
-                times[times.size() / 2],
-                times.front(),
-                times.back());
+    Kv402::Bench::printMedian("choices", times);
     return 0;
 }

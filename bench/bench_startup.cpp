@@ -6,30 +6,15 @@
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QWindow>
+#include "window_bench.h"
 
-#include <algorithm>
-#include <cstdio>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWindow>
 
 namespace {
 
 constexpr int Runs = 25;
-
-// Refuses every message: a start-up that shows one is not the start-up being measured.
-class NoMessages : public Kv402::MessageBoxes
-{
-public:
-    Kv402::MessageAnswer show(QWidget *, const Kv402::Message &message) override
-    {
-        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(message.text));
-        std::exit(1);
-    }
-};
 
 double startOnce(Kv402::MessageBoxes &messages)
 {
@@ -53,27 +38,14 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    const QString workspace = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                       : QStringLiteral(KV402_DEMO_WORKSPACE);
-    if (!QDir::setCurrent(workspace)) {
-        std::fprintf(stderr, "no workspace at %s\n", qPrintable(workspace));
-        return 1;
-    }
+    Kv402::Bench::WindowBench bench(argc, argv);
 
-    NoMessages messages;
-    const double first = startOnce(messages);
+    const double first = startOnce(bench.messages);
     std::vector<double> times;
     for (int i = 0; i < Runs; ++i)
-        times.push_back(startOnce(messages));
-    std::sort(times.begin(), times.end());
+        times.push_back(startOnce(bench.messages));
     std::printf("start-up until shown (offscreen, demo catalogue)\n");
     std::printf("  first run: %.1f ms\n", first);
-    std::printf("  median of %d further runs: %.1f ms (min %.1f, max %.1f)\n",
-                Runs,
-                times[times.size() / 2],
-                times.front(),
-                times.back());
+    Kv402::Bench::printMedian("further runs", times);
     return 0;
 }

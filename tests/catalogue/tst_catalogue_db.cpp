@@ -10,6 +10,8 @@
 #include <QTest>
 
 using namespace Kv402;
+using Kv402::Test::failureOf;
+using Kv402::Test::fileHash;
 using Kv402::Test::Workspace;
 
 namespace {
@@ -25,24 +27,6 @@ const QString ReferenceSql = QStringLiteral(
     "INSERT INTO Versioni2 VALUES ('l''1', 'd''x', 'QUOTE.S28', 'e', 'z');\n"
     "CREATE TABLE Other (x INTEGER);\n"
     "INSERT INTO Other VALUES (7);\n");
-
-QByteArray fileHash(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
-QString failureOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const CatalogueError &error) {
-        return error.message();
-    }
-    return {};
-}
 
 } // namespace
 

@@ -17,29 +17,13 @@
 #include <functional>
 
 using namespace Kv402;
+using Kv402::Test::failureOf;
+using Kv402::Test::fileHash;
 using Kv402::Test::Workspace;
 
 namespace {
 
 const QString ReferenceFile = QStringLiteral("Versioni.mdb");
-
-QString failureOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const CatalogueError &error) {
-        return error.message();
-    }
-    return {};
-}
-
-QByteArray fileHash(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
 
 // A value as the failure report shows it: null and the empty text must not look alike.
 QString shown(const FieldValue &value)

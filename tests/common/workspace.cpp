@@ -1,8 +1,10 @@
 #include "workspace.h"
 
+#include "catalogue/catalogue_error.h"
 #include "catalogue/catalogue_sql.h"
 #include "catalogue/sqlcipher_storage.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QTest>
 
@@ -34,6 +36,24 @@ void Workspace::writeFile(const QString &name, const QByteArray &content)
     QFile file(filePath(name));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(content);
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+QString failureOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const CatalogueError &error) {
+        return error.message();
+    }
+    return {};
 }
 
 QString sqlQuoted(const QString &text)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace Kv402::Test {
 
 // A temporary working folder that is the current directory while the object lives.
@@ -37,5 +39,11 @@ QString versionTableSql(const QString &table, const QList<QStringList> &rows);
 QString revisionTableSql(const QStringList &revisions);
 
 QString sqlQuoted(const QString &text);
+
+// The SHA-256 of a file's bytes; empty when it cannot be read.
+QByteArray fileHash(const QString &path);
+
+// The message of the CatalogueError that action throws; empty when it throws none.
+QString failureOf(const std::function<void()> &action);
 
 } // namespace Kv402::Test
