@@ -77,8 +77,9 @@ void frmMain::chooseRevision()
 
     if (revision == NoRevision || Combo3->currentText().isEmpty()
         || Combo4->currentText().isEmpty()) {
-        // The port list keeps its entries; only its text is emptied.
-        Combo_SerialPort->setEditText(QString());
+        // The port list keeps its entries, but none stays selected behind the empty text: a load
+        // must not go to a port that the window does not show.
+        Combo_SerialPort->setCurrentIndex(-1);
         List1->addItem(NoDevices);
         return;
     }

@@ -64,10 +64,13 @@ void frmMain::LoadTerminal()
         return;
     }
 
+    // Text typed over the selected entry leaves no entry selected: the run never goes to a port
+    // other than the one the window shows.
     const int selected = Combo_SerialPort->currentIndex();
-    const std::optional<int> port = selected < 0
-                                        ? std::nullopt
-                                        : portNumberOf(Combo_SerialPort->itemText(selected));
+    const bool shown = selected >= 0
+                       && Combo_SerialPort->currentText() == Combo_SerialPort->itemText(selected);
+    const std::optional<int> port = shown ? portNumberOf(Combo_SerialPort->itemText(selected))
+                                          : std::nullopt;
     if (!port) {
         showMessage({Texts::NoPortSelected.in(language())});
         setLoading(false);
@@ -230,7 +233,8 @@ void frmMain::linkFinished(LinkOutcome outcome, const QString &reason)
         showMessage({Texts::PortOpenFailed.in(language()).arg(portName(portNumber), reason)});
         break;
     case LinkOutcome::ImageNotSendable:
-        showMessage({Texts::NoDataToLoad.in(language()).arg(strDataFile)});
+        showMessage(
+            {Texts::NoDataToLoad.in(language()).arg(QFileInfo(strDataFile).absoluteFilePath())});
         break;
     case LinkOutcome::PortFailure:
     case LinkOutcome::TerminalNotAnswering:

@@ -273,17 +273,24 @@ void SelectionTest::missingLanguageKeepsTheDataFile()
 
 void SelectionTest::otherRevisionTextsKeepTheLists()
 {
-    Started started(catalogue({"1", "Version", "6"}, {}));
+    Started started(catalogue({"1", "Version", "6"}, {}), [](SimulatedPorts &ports) {
+        ports.attach(1, std::make_shared<SimulatedTerminal>());
+        ports.attach(3, std::make_shared<SimulatedTerminal>());
+    });
     frmMain &window = *started.window;
     QCOMPARE(entries(window.Combo1), (QStringList{"1", "Version", "6"}));
     const QStringList devices = entries(window.List1);
     QCOMPARE(devices.size(), 5);
+    QCOMPARE(window.Combo_SerialPort->currentText(), "COM1");
 
     pick(window.Combo1, "6");
     QVERIFY(entries(window.Combo3).isEmpty());
     QVERIFY(entries(window.Combo4).isEmpty());
     QCOMPARE(entries(window.List1), devices + QStringList{"No devices"});
+    // The ports stay listed under an empty text, and none is left selected behind it.
+    QCOMPARE(entries(window.Combo_SerialPort), (QStringList{"COM1", "COM3"}));
     QCOMPARE(window.Combo_SerialPort->currentText(), "");
+    QCOMPARE(window.Combo_SerialPort->currentIndex(), -1);
 
     pick(window.Combo1, "Version");
     QCOMPARE(entries(window.List1), QStringList{"No devices"});

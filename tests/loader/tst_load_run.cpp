@@ -191,6 +191,7 @@ private Q_SLOTS:
     void wrongChecksums_data();
     void wrongChecksums();
     void portThatCannotBeOpened();
+    void noPortSelected_data();
     void noPortSelected();
     void silentTerminal();
     void stopDuringARun();
@@ -516,15 +517,38 @@ void LoadRunTest::portThatCannotBeOpened()
     QVERIFY(loader.display().listsEnabled);
 }
 
+void LoadRunTest::noPortSelected_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("no port found") << "none found";
+    QTest::newRow("revision without a table") << "other revision";
+    QTest::newRow("text typed over the selection") << "typed";
+}
+
 void LoadRunTest::noPortSelected()
 {
-    Loader loader({}, false);
+    QFETCH(QString, how);
+    Loader loader({}, how != "none found");
     loader.writeBlocks(1);
-    QCOMPARE(loader.window->Combo_SerialPort->count(), 0);
+    QComboBox *ports = loader.window->Combo_SerialPort;
+    if (how == "other revision") {
+        // A revision that names no table empties the port's text but keeps the ports found.
+        loader.window->Combo1->addItem("6");
+        const int index = loader.window->Combo1->count() - 1;
+        loader.window->Combo1->setCurrentIndex(index);
+        Q_EMIT loader.window->Combo1->activated(index);
+        QCOMPARE(ports->count(), 1);
+    } else if (how == "typed") {
+        ports->setEditText("COM7");
+    }
+    QCOMPARE(ports->currentText() == "COM1", false);
+    const qsizetype probed = loader.terminal->events().size();
+
     loader.send({Ok, Ok});
     QCOMPARE(loader.messages.shown.size(), 2);
     QVERIFY(loader.messages.shown.at(1).text.startsWith("No serial port is selected."));
-    QVERIFY(loader.terminal->events().isEmpty());
+    QCOMPARE(loader.terminal->events().size(), probed);
+    QVERIFY(loader.display().listsEnabled);
 }
 
 void LoadRunTest::silentTerminal()
