@@ -44,6 +44,9 @@ constexpr int IdleBarMaximum = 1000;
 const QColor ScrollBarColour(200, 200, 200);
 const QColor ActiveBorderColour(180, 180, 180);
 const QColor DisabledRevisionColour(230, 140, 140);
+// The scheme's grey text: the disabled text boxes stay readable on white and on the scroll-bar
+// grey, which Qt's own disabled grey is not.
+const QColor GrayTextColour(109, 109, 109);
 
 const char BackgroundPicture[] = ":/kv402/background.jpg";
 const char LogoPicture[] = ":/kv402/logo.png";
@@ -140,6 +143,9 @@ QLineEdit *makeTextBox(const char *name, QWidget *parent)
     auto box = new QLineEdit(parent);
     box->setObjectName(QString::fromLatin1(name));
     box->setEnabled(false);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Disabled, QPalette::Text, GrayTextColour);
+    box->setPalette(palette);
     return box;
 }
 

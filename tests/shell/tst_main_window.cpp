@@ -20,6 +20,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace Kv402;
 using Kv402::Test::ScriptedMessages;
 using Kv402::Test::Workspace;
@@ -79,6 +82,8 @@ private Q_SLOTS:
 
     void controlsAfterStartup_data();
     void controlsAfterStartup();
+    void textBoxesAreReadable_data();
+    void textBoxesAreReadable();
     void windowIsFixed();
     void menusAfterStartup();
     void tabOrderVisitsFocusableControlsOnly();
@@ -170,6 +175,36 @@ void MainWindowTest::controlsAfterStartup()
         QCOMPARE(box->text(), caption);
     else if (auto list = qobject_cast<QComboBox *>(control))
         QCOMPARE(list->currentText(), caption);
+}
+
+void MainWindowTest::textBoxesAreReadable_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char *name : {"Text1", "Text2", "Text3"})
+        QTest::newRow(name) << name;
+}
+
+// Disabled, the text boxes are drawn in the disabled colours, which must still read: at least
+// the 3 : 1 contrast that large or bold text needs.
+void MainWindowTest::textBoxesAreReadable()
+{
+    QFETCH(QString, name);
+    StartedWindow started(catalogueSql({"1"}));
+    QVERIFY(started.loaded);
+    const auto box = started.control<QLineEdit>(name.toLatin1());
+    QVERIFY(box && !box->isEnabled());
+
+    const auto luminance = [](const QColor &colour) {
+        const auto linear = [](float c) {
+            return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+        };
+        return 0.2126f * linear(colour.redF()) + 0.7152f * linear(colour.greenF())
+               + 0.0722f * linear(colour.blueF());
+    };
+    const float text = luminance(box->palette().color(QPalette::Disabled, QPalette::Text));
+    const float base = luminance(box->palette().color(QPalette::Disabled, QPalette::Base));
+    const float contrast = (std::max(text, base) + 0.05f) / (std::min(text, base) + 0.05f);
+    QVERIFY2(contrast >= 3.0f, qPrintable(QString::number(contrast)));
 }
 
 void MainWindowTest::windowIsFixed()
