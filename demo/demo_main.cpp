@@ -6,6 +6,7 @@
 #include "loader/simulated_terminal.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
+#include "shell/session_end.h"
 
 #include <QApplication>
 
@@ -19,5 +20,6 @@ int main(int argc, char *argv[])
     if (!window.Form_Load())
         return 1;
     window.show();
+    Kv402::SessionEnd sessionEnd(&window);
     return app.exec();
 }

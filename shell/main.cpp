@@ -1,6 +1,7 @@
 #include "loader/qt_serial_port.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
+#include "shell/session_end.h"
 
 #include <QApplication>
 
@@ -13,5 +14,6 @@ int main(int argc, char *argv[])
     if (!window.Form_Load())
         return 1;
     window.show();
+    Kv402::SessionEnd sessionEnd(&window);
     return app.exec();
 }

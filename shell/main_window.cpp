@@ -346,7 +346,10 @@ Language frmMain::language() const
 
 MessageAnswer frmMain::showMessage(const Message &message)
 {
-    return m_services.messages->show(this, message);
+    ++m_messagesShowing;
+    const MessageAnswer answer = m_services.messages->show(this, message);
+    --m_messagesShowing;
+    return answer;
 }
 
 void frmMain::fail(const CatalogueError &error)
@@ -474,6 +477,16 @@ void frmMain::closeEvent(QCloseEvent *event)
     }
     Form_Unload();
     event->accept();
+}
+
+void frmMain::endSession()
+{
+    // After a failure the program is ending already, without its shutdown.
+    if (m_sessionEnding || m_failed)
+        return;
+    m_sessionEnding = true;
+    stopRunAndWait();
+    close();
 }
 
 void frmMain::Form_Unload()

@@ -73,6 +73,12 @@ public:
 
     // True from Send until the load runs have ended.
     bool isLoading() const { return m_loading; }
+    // True while a message waits for its answer.
+    bool isShowingMessage() const { return m_messagesShowing > 0; }
+
+    // Closes the window with nobody there to answer: a load in progress is stopped without
+    // asking, then the usual shutdown runs. Call it when no message is on screen.
+    void endSession();
 
 public Q_SLOTS:
     void Combo1_Click();
@@ -145,6 +151,8 @@ private:
     std::unique_ptr<LinkRun> m_run;
     bool m_loading = false;
     bool m_closing = false;
+    bool m_sessionEnding = false;
+    int m_messagesShowing = 0;
     bool m_flashWriteError = false;
     MessageAnswer m_cableAnswer = MessageAnswer::Cancel;
     MessageAnswer m_repeatAnswer = MessageAnswer::No;

@@ -5,8 +5,11 @@
 #include "loader/simulated_terminal.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
+#include "shell/message_box.h"
+#include "shell/session_end.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,6 +18,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <csignal>
 
 using namespace Kv402;
 using namespace std::chrono_literals;
@@ -65,7 +71,10 @@ struct Shown
 // with a simulated terminal behind COM1.
 struct Loader
 {
-    explicit Loader(SimulatedTerminal::Options options = {}, bool attachTerminal = true)
+    // Messages are answered from the script, or by real message boxes when given.
+    explicit Loader(SimulatedTerminal::Options options = {},
+                    bool attachTerminal = true,
+                    MessageBoxes *boxes = nullptr)
     {
         workspace.buildCatalogue(
             Test::revisionTableSql({"1", "Version"})
@@ -78,7 +87,8 @@ struct Loader
         LinkLimits limits;
         limits.silence = 300ms;
         limits.ctsLow = 300ms;
-        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports, limits});
+        window = std::make_unique<frmMain>(
+            frmMain::Services{boxes ? boxes : &messages, &ports, limits});
         QVERIFY(window->Form_Load());
         window->show();
     }
@@ -196,6 +206,8 @@ private Q_SLOTS:
     void silentTerminal();
     void stopDuringARun();
     void closingDuringARun();
+    void endOfSession_data();
+    void endOfSession();
 
 private:
     QTemporaryDir m_settings;
@@ -610,6 +622,58 @@ void LoadRunTest::closingDuringARun()
 
     // The shutdown ran: the window's place was saved.
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "KV402Master", "KV402Master");
+    QVERIFY(settings.contains("Settings/MainLeft"));
+}
+
+void LoadRunTest::endOfSession_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("idle, terminated") << "idle" << SIGTERM;
+    QTest::newRow("loading, terminated") << "loading" << SIGTERM;
+    QTest::newRow("loading, hung up") << "loading" << SIGHUP;
+    QTest::newRow("message on screen, interrupted") << "message" << SIGINT;
+}
+
+// The system shutting down ends the program through its usual shutdown, with nobody there to
+// answer: a load is stopped without a question, a message on screen is answered as Escape would.
+void LoadRunTest::endOfSession()
+{
+    QFETCH(QString, when);
+    QFETCH(int, signal);
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "KV402Master", "KV402Master");
+    settings.remove("Settings");
+    settings.sync();
+
+    QtMessageBoxes boxes;
+    Loader loader(paced(), true, when == "message" ? &boxes : nullptr);
+    SessionEnd sessionEnd(loader.window.get());
+    if (when == "loading") {
+        startLongLoad(loader);
+        if (QTest::currentTestFailed())
+            return;
+    } else if (when == "message") {
+        // The signal comes while the cable reminder waits for its OK.
+        loader.writeBlocks(40);
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            if (QApplication::activeModalWidget()) {
+                poll.stop();
+                std::raise(signal);
+            }
+        });
+        poll.start(10);
+        loader.window->Combo_Send->click();
+    }
+    if (when != "message")
+        std::raise(signal);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!loader.window->isVisible(), 10000);
+    QVERIFY(!QApplication::activeModalWidget());
+    if (when == "loading")
+        QCOMPARE(loader.messages.texts(), QStringList{CheckCable});
+    loader.verifyPortClosedCleanly();
+    settings.sync();
     QVERIFY(settings.contains("Settings/MainLeft"));
 }
 

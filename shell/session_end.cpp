@@ -1,0 +1,109 @@
+#include "shell/session_end.h"
+
+#include "shell/main_window.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#if QT_CONFIG(sessionmanager)
+#include <QSessionManager>
+#endif
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Kv402 {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How often the shutdown looks again whether the message on screen has gone.
+constexpr auto MessageGoneRetry = 50ms;
+
+constexpr std::array EndingSignals{SIGTERM, SIGHUP, SIGINT};
+
+// A signal handler may only write to a descriptor; the event loop reads the other end.
+int signalSockets[2] = {-1, -1};
+std::array<struct sigaction, EndingSignals.size()> previousActions;
+
+extern "C" void writeSignalByte(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalSockets[0], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+SessionEnd::SessionEnd(frmMain *window)
+    : m_window(window)
+{
+    Q_ASSERT(signalSockets[0] < 0);
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSockets) == 0) {
+        m_notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &SessionEnd::signalled);
+        struct sigaction action = {};
+        action.sa_handler = writeSignalByte;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < EndingSignals.size(); ++i)
+            ::sigaction(EndingSignals[i], &action, &previousActions[i]);
+    }
+
+#if QT_CONFIG(sessionmanager)
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        // Leaving a terminal half written is the user's call, when the session lets us ask.
+        if (m_window->isLoading() && manager.allowsInteraction()) {
+            const bool closed = m_window->close();
+            manager.release();
+            if (!closed)
+                manager.cancel();
+            return;
+        }
+        endSession();
+    });
+#endif
+}
+
+SessionEnd::~SessionEnd()
+{
+    if (signalSockets[0] < 0)
+        return;
+    for (std::size_t i = 0; i < EndingSignals.size(); ++i)
+        ::sigaction(EndingSignals[i], &previousActions[i], nullptr);
+    delete m_notifier;
+    ::close(signalSockets[0]);
+    ::close(signalSockets[1]);
+    signalSockets[0] = signalSockets[1] = -1;
+}
+
+void SessionEnd::signalled()
+{
+    char bytes[16];
+    while (::read(signalSockets[1], bytes, sizeof bytes) > 0) {
+    }
+    endSession();
+}
+
+void SessionEnd::endSession()
+{
+    // The message's caller must go on before the shutdown: a load run may be waiting for the
+    // answer, and stopping it meanwhile would wait for ever.
+    if (m_window->isShowingMessage()) {
+        if (QWidget *message = QApplication::activeModalWidget())
+            message->close();
+        QTimer::singleShot(MessageGoneRetry, this, &SessionEnd::endSession);
+        return;
+    }
+    m_window->endSession();
+}
+
+} // namespace Kv402
