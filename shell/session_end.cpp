@@ -60,8 +60,9 @@ SessionEnd::SessionEnd(frmMain *window)
 
 #if QT_CONFIG(sessionmanager)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
-        // Leaving a terminal half written is the user's call, when the session lets us ask.
-        if (m_window->isLoading() && manager.allowsInteraction()) {
+        // Leaving a terminal half written is the user's call, when the session lets us ask and
+        // no other question is waiting for an answer.
+        if (m_window->isLoading() && !m_window->isShowingMessage() && manager.allowsInteraction()) {
             const bool closed = m_window->close();
             manager.release();
             if (!closed)
