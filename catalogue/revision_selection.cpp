@@ -42,6 +42,9 @@ void frmMain::chooseRevision()
 {
     Combo3->clear();
     Combo4->clear();
+    // Until a version and language of this revision match a row, there is nothing to load.
+    m_versionFound = false;
+    strDataFile.clear();
 
     const QString revision = Combo1->currentText();
     if (const int table = revisionTable(revision)) {
@@ -89,11 +92,20 @@ void frmMain::chooseRevision()
 void frmMain::discoverPorts()
 {
     // Every port that opens is listed; a port that is missing, busy or fails in any other way is
-    // passed over in silence. Nothing is sent or received.
+    // passed over in silence. A port without modem lines is listed: a load through it says what
+    // it lacks. Nothing is sent or received.
+    m_deniedPorts.clear();
     for (int n = PortNames::First; n <= PortNames::Last; ++n) {
         const std::unique_ptr<SerialPort> port = m_services.ports->makePort(n);
-        QString reason;
-        if (port->open(n, DiscoverySettings, &reason)) {
+        PortOpenFailure failure;
+        const bool opened = port->open(n, DiscoverySettings, &failure);
+        // Kept for Send: a list without ports says why when this user may not open them.
+        if (!opened && failure.kind == PortOpenFailure::Kind::AccessDenied) {
+            m_deniedPorts.append(failure.device.isEmpty()
+                                     ? portName(n)
+                                     : QStringLiteral("%1 (%2)").arg(portName(n), failure.device));
+        }
+        if (opened || failure.kind == PortOpenFailure::Kind::NoModemLines) {
             Combo_SerialPort->addItem(portName(n));
             Combo_SerialPort->setItemData(Combo_SerialPort->count() - 1,
                                           m_services.ports->describe(n),

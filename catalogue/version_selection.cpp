@@ -19,9 +19,13 @@ void frmMain::ShowDevices()
 
     const Criterion criterion{Combo3->currentText(), Combo4->currentText()};
     rsVersions->FindFirst(criterion);
-    // The first match names the data file; with no match the previous name stays.
-    if (!rsVersions->NoMatch())
+    // The first match names the data file. With no match there is none: the file of an earlier
+    // choice is other software or another language.
+    m_versionFound = !rsVersions->NoMatch();
+    if (m_versionFound)
         strDataFile = rsVersions->Fields(Catalogue::FileField);
+    else
+        strDataFile.clear();
     // Every matching row lists its five columns, empty ones included.
     while (!rsVersions->NoMatch()) {
         List1->addItems(devicesColumns(rsVersions->Fields(Catalogue::DevicesField)));

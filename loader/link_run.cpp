@@ -12,6 +12,10 @@ public:
         : m_run(run)
     {}
 
+    void cableConnected() override
+    {
+        post([](LinkRun *run) { Q_EMIT run->cableConnected(); });
+    }
     void headerAccepted(int blockCount) override
     {
         post([=](LinkRun *run) { Q_EMIT run->headerAccepted(blockCount); });
@@ -58,7 +62,7 @@ public:
         deliver([=](LinkRun *run) { Q_EMIT run->portError(reason); });
     }
     // The outcome says these; finished() carries them.
-    void portNotOpened(const QString &reason) override { m_run->m_reason = reason; }
+    void portNotOpened(const PortOpenFailure &failure) override { m_run->m_openFailure = failure; }
     void stopped() override {}
 
 private:
@@ -111,7 +115,7 @@ void LinkRun::start()
     m_thread->setObjectName(QStringLiteral("terminal link"));
     connect(m_thread, &QThread::finished, this, [this] {
         m_finished = true;
-        Q_EMIT finished(m_outcome, m_reason);
+        Q_EMIT finished(m_outcome);
     });
     m_thread->start();
 }

@@ -37,8 +37,11 @@ public:
     void requestStop();
     bool isRunning() const;
     int portNumber() const { return m_portNumber; }
+    // Why the port did not open, once the run has finished with PortNotOpened.
+    const PortOpenFailure &openFailure() const { return m_openFailure; }
 
 Q_SIGNALS:
+    void cableConnected();
     void headerAccepted(int blockCount);
     void blockStarting(const Kv402::LinkCounters &counters);
     void blockAccepted(const Kv402::LinkCounters &counters);
@@ -52,7 +55,7 @@ Q_SIGNALS:
     void terminalNotAnswering();
     void portError(const QString &reason);
 
-    void finished(Kv402::LinkOutcome outcome, const QString &reason);
+    void finished(Kv402::LinkOutcome outcome);
 
 private:
     class Relay;
@@ -66,7 +69,7 @@ private:
     QThread *m_thread = nullptr;
     bool m_finished = false;
     LinkOutcome m_outcome = LinkOutcome::Stopped;
-    QString m_reason;
+    PortOpenFailure m_openFailure;
 };
 
 } // namespace Kv402

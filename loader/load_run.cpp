@@ -19,7 +19,8 @@ namespace Kv402 {
 
 namespace {
 
-// Only the first wrong checksums are told one by one; the question that follows gives the count.
+// Only the first wrong checksums are told one by one; the question that follows gives the count
+// and their lines.
 constexpr int CheckSumMessagesShown = 10;
 
 const QString NoRevision = QStringLiteral("Version");
@@ -50,6 +51,14 @@ void frmMain::Combo_Send_Click()
         showMessage({Texts::NothingSelected.in(language())});
         return;
     }
+    // Without a catalogue row for this version and language there is no data file: loading the
+    // file of an earlier choice would put other software into the terminal.
+    if (!m_versionFound) {
+        const bool chosen = Combo3->currentIndex() >= 0 && Combo4->currentIndex() >= 0;
+        showMessage({chosen ? Texts::VersionNotInLanguage.in(language())
+                            : Texts::VersionNotAvailable.in(language())});
+        return;
+    }
     showMessage({Texts::CheckCable.in(language())});
     LoadTerminal();
 }
@@ -72,7 +81,14 @@ void frmMain::LoadTerminal()
     const std::optional<int> port = shown ? portNumberOf(Combo_SerialPort->itemText(selected))
                                           : std::nullopt;
     if (!port) {
-        showMessage({Texts::NoPortSelected.in(language())});
+        // Ports this user may not open are no help without the hint that lets them be used.
+        if (m_deniedPorts.isEmpty()) {
+            showMessage({Texts::NoPortSelected.in(language())});
+        } else {
+            showMessage(
+                {Texts::PortsDenied.in(language()).arg(m_deniedPorts.join(QStringLiteral(", ")))
+                 + QLatin1Char(' ') + Texts::DialoutHint.in(language())});
+        }
         setLoading(false);
         return;
     }
@@ -93,7 +109,13 @@ bool frmMain::readImage(MemoryImage *image)
         showMessage({Texts::WrongChecksum.in(language())});
     // Known-corrupt data go into the terminal's flash only if the user says so.
     if (wrong > 0) {
-        const Message question{Texts::WrongChecksumQuestion.in(language()).arg(wrong),
+        QStringList lines;
+        for (qsizetype i = 0; i < std::min<qsizetype>(wrong, CheckSumMessagesShown); ++i)
+            lines.append(QString::number(reading.wrongChecksumLines.at(i)));
+        if (wrong > CheckSumMessagesShown)
+            lines.append(Texts::MoreLines.in(language()));
+        const Message question{Texts::WrongChecksumQuestion.in(language())
+                                   .arg(QString::number(wrong), lines.join(QStringLiteral(", "))),
                                MessageButtons::YesNo,
                                MessageIcon::None,
                                MessageAnswer::No};
@@ -148,6 +170,9 @@ void frmMain::startLink(MemoryImage image, int portNumber)
 void frmMain::connectLink()
 {
     LinkRun *run = m_run.get();
+    // Counters of an earlier run must not stand for this one while it waits for the terminal.
+    // Up to the cable check the display stays as it is: Cancel there leaves it untouched.
+    connect(run, &LinkRun::cableConnected, this, &frmMain::resetDisplay);
     connect(run, &LinkRun::headerAccepted, this, [this](int blockCount) {
         // A run after a port failure starts from empty bars.
         for (QProgressBar *bar : {ProgressBar_Cicli, ProgressBar_Errori}) {
@@ -161,55 +186,75 @@ void frmMain::connectLink()
     connect(run, &LinkRun::echoRejected, this, [this] { advance(ProgressBar_Errori); });
     connect(run, &LinkRun::blockWritten, this, [this] { advance(ProgressBar_Cicli); });
 
-    // The link waits while these are answered. Closing the window answers them all with no.
+    // The link waits while these are answered. Closing the window answers them all with no;
+    // while the exit question is on screen they wait for its answer (see closeEvent).
     connect(run, &LinkRun::cableNotConnected, this, [this] {
-        if (!m_closing) {
+        answerWhenFree([this] {
             m_cableAnswer = showMessage(
                 {Texts::CableNotConnected.in(language()), MessageButtons::OkCancel});
-        }
+        });
     });
     connect(run, &LinkRun::portFailure, this, [this] {
-        if (!m_closing)
-            showMessage({Texts::PortOutOfOrder.in(language())});
+        answerWhenFree([this] { showMessage({Texts::PortOutOfOrder.in(language())}); });
     });
     connect(run, &LinkRun::flashWriteError, this, [this] {
         m_flashWriteError = true;
-        if (!m_closing)
-            showMessage({Texts::FlashWriteError.in(language())});
+        answerWhenFree([this] { showMessage({Texts::FlashWriteError.in(language())}); });
     });
     connect(run, &LinkRun::allBlocksDone, this, [this] {
-        if (m_closing)
-            return;
-        if (!m_flashWriteError)
-            showMessage({Texts::LoadCompleted.in(language())});
-        m_repeatAnswer = showMessage({Texts::RepeatLoad.in(language()),
-                                      MessageButtons::YesNo,
-                                      MessageIcon::None,
-                                      MessageAnswer::Yes});
+        answerWhenFree([this] {
+            if (!m_flashWriteError)
+                showMessage({Texts::LoadCompleted.in(language())});
+            m_repeatAnswer = showMessage({Texts::RepeatLoad.in(language()),
+                                          MessageButtons::YesNo,
+                                          MessageIcon::None,
+                                          MessageAnswer::Yes});
+        });
     });
     connect(run, &LinkRun::terminalNotAnswering, this, [this] {
-        if (!m_closing)
-            showMessage({Texts::TerminalNotAnswering.in(language())});
+        answerWhenFree([this] { showMessage({Texts::TerminalNotAnswering.in(language())}); });
     });
     connect(run, &LinkRun::portError, this, [this](const QString &reason) {
-        if (!m_closing) {
-            showMessage({Texts::PortStoppedWorking.in(language())
-                             .arg(portName(m_run->portNumber()), reason)});
-        }
+        const QString port = portName(m_run->portNumber());
+        answerWhenFree([this, port, reason] {
+            const QString why = reason.isEmpty() ? Texts::PortTakesNoMoreBytes.in(language())
+                                                 : reason;
+            showMessage({Texts::PortStoppedWorking.in(language()).arg(port, why)});
+        });
     });
     connect(run, &LinkRun::finished, this, &frmMain::linkFinished);
 }
 
-void frmMain::linkFinished(LinkOutcome outcome, const QString &reason)
+void frmMain::answerWhenFree(const std::function<void()> &answer)
+{
+    if (m_closing)
+        return;
+    if (m_exitQuestionOpen) {
+        m_heldMessages.append(answer);
+        return;
+    }
+    answer();
+}
+
+void frmMain::linkFinished(LinkOutcome outcome)
 {
     // The run is over and its port closed; its object goes once its signal has returned.
-    const int portNumber = m_run->portNumber();
+    const FinishedRun finished{outcome, m_run->portNumber(), m_run->openFailure()};
     m_run.release()->deleteLater();
     Combo_Send->setEnabled(true);
     if (m_closing)
         return;
+    // No new run starts under the exit question: its answer comes first.
+    if (m_exitQuestionOpen) {
+        m_heldFinish = finished;
+        return;
+    }
+    finishRun(finished);
+}
 
-    switch (outcome) {
+void frmMain::finishRun(const FinishedRun &finished)
+{
+    switch (finished.outcome) {
     case LinkOutcome::CableNotConnected:
         if (m_cableAnswer == MessageAnswer::Ok) {
             LoadTerminal();
@@ -230,7 +275,7 @@ void frmMain::linkFinished(LinkOutcome outcome, const QString &reason)
         showMessage({Texts::LoadStopped.in(language())});
         break;
     case LinkOutcome::PortNotOpened:
-        showMessage({Texts::PortOpenFailed.in(language()).arg(portName(portNumber), reason)});
+        showMessage({portOpenFailureText(finished.portNumber, finished.openFailure)});
         break;
     case LinkOutcome::ImageNotSendable:
         showMessage(
@@ -243,6 +288,32 @@ void frmMain::linkFinished(LinkOutcome outcome, const QString &reason)
         break;
     }
     setLoading(false);
+}
+
+QString frmMain::portOpenFailureText(int portNumber, const PortOpenFailure &failure) const
+{
+    const Language current = language();
+    const QString port = portName(portNumber);
+    const QString device = failure.device.isEmpty() ? port : failure.device;
+    QString why;
+    switch (failure.kind) {
+    case PortOpenFailure::Kind::NoModemLines:
+        return Texts::PortWithoutModemLines.in(current).arg(port);
+    case PortOpenFailure::Kind::Missing:
+        why = Texts::PortMissing.in(current).arg(device, failure.reason);
+        break;
+    case PortOpenFailure::Kind::AccessDenied:
+        why = Texts::PortAccessDenied.in(current).arg(device, failure.reason) + QLatin1Char(' ')
+              + Texts::DialoutHint.in(current);
+        break;
+    case PortOpenFailure::Kind::InUse:
+        why = Texts::PortInUse.in(current).arg(device, failure.reason);
+        break;
+    case PortOpenFailure::Kind::Other:
+        why = Texts::PortSystemReason.in(current).arg(device, failure.reason);
+        break;
+    }
+    return Texts::PortOpenFailed.in(current).arg(port, why);
 }
 
 void frmMain::showCounters(const LinkCounters &counters)

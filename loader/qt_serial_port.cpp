@@ -8,6 +8,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -16,9 +17,6 @@
 namespace Kv402 {
 
 namespace {
-
-const char DialoutHint[] = "The user must be a member of the group dialout to use serial ports "
-                           "(sudo adduser $USER dialout, then log in again).";
 
 QSerialPort::Parity qtParity(LineSettings::Parity parity)
 {
@@ -50,15 +48,28 @@ QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits)
     return QSerialPort::OneStop;
 }
 
-// QSerialPort reports a busy device as a permission error too; only a device the user may not
-// open calls for the dialout group.
-bool accessDenied(const QString &device)
+bool accessible(const QString &device)
 {
 #ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES;
+    return !(::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES);
 #else
     Q_UNUSED(device)
-    return false;
+    return true;
+#endif
+}
+
+// Ptys, some adapters and some virtual ports have no modem lines: the driver refuses to report
+// them. Without CTS the link would wait for a cable that is there.
+bool hasModemLines(QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    int lines = 0;
+    if (::ioctl(port.handle(), TIOCMGET, &lines) == -1 && (errno == ENOTTY || errno == EINVAL))
+        return false;
+    return true;
+#else
+    port.pinoutSignals();
+    return port.error() != QSerialPort::UnsupportedOperationError;
 #endif
 }
 
@@ -69,9 +80,22 @@ int remainingMsecs(const QDeadlineTimer &deadline)
 
 } // namespace
 
-QtSerialPort::QtSerialPort(DeviceMap deviceOf)
+PortOpenFailure::Kind openFailureKind(QSerialPort::SerialPortError error, bool accessible)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return PortOpenFailure::Kind::Missing;
+    case QSerialPort::PermissionError:
+        return accessible ? PortOpenFailure::Kind::InUse : PortOpenFailure::Kind::AccessDenied;
+    default:
+        return PortOpenFailure::Kind::Other;
+    }
+}
+
+QtSerialPort::QtSerialPort(DeviceMap deviceOf, ModemLines modemLines)
     : m_deviceOf(deviceOf ? std::move(deviceOf)
                           : [](int portNumber) { return portDevice(portNumber); })
+    , m_modemLines(modemLines)
 {}
 
 QtSerialPort::~QtSerialPort()
@@ -79,39 +103,48 @@ QtSerialPort::~QtSerialPort()
     close();
 }
 
-bool QtSerialPort::open(int portNumber, const QString &settings, QString *reason)
+bool QtSerialPort::open(int portNumber, const QString &settings, PortOpenFailure *failure)
 {
     close();
-    QString why;
-    const std::optional<LineSettings> line = LineSettings::parse(settings, &why);
-    const QString device = m_deviceOf(portNumber);
-    if (line && device.isEmpty())
-        why = QStringLiteral("%1 names no serial port.").arg(portName(portNumber));
-    if (!line || device.isEmpty()) {
-        if (reason)
-            *reason = why;
+    PortOpenFailure why;
+    why.device = m_deviceOf(portNumber);
+    const std::optional<LineSettings> line = LineSettings::parse(settings, &why.reason);
+    if (line && why.device.isEmpty()) {
+        why.kind = PortOpenFailure::Kind::Missing;
+        why.reason = QStringLiteral("%1 names no serial port.").arg(portName(portNumber));
+    }
+    if (!line || why.device.isEmpty()) {
+        if (failure)
+            *failure = why;
         return false;
     }
 
-    m_port.setPortName(device);
+    m_port.setPortName(why.device);
     m_port.setBaudRate(line->baudRate);
     m_port.setParity(qtParity(line->parity));
     m_port.setDataBits(QSerialPort::DataBits(line->dataBits));
     m_port.setStopBits(qtStopBits(line->stopBits));
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        why = QStringLiteral("%1 (%2).").arg(m_port.errorString(), device);
-        if (m_port.error() == QSerialPort::PermissionError && accessDenied(device))
-            why += QLatin1Char(' ') + QLatin1StringView(DialoutHint);
-        if (reason)
-            *reason = why;
+        why.kind = openFailureKind(m_port.error(), accessible(why.device));
+        why.reason = m_port.errorString();
+        if (failure)
+            *failure = why;
         m_port.clearError();
+        return false;
+    }
+    if (m_modemLines == ModemLines::Required && !hasModemLines(m_port)) {
+        m_port.close();
+        m_port.clearError();
+        why.kind = PortOpenFailure::Kind::NoModemLines;
+        why.reason.clear();
+        if (failure)
+            *failure = why;
         return false;
     }
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(false);
     m_rts = false;
-    // Devices without modem lines refuse the two calls above; that is no reason to fail here.
     m_port.clearError();
     m_failure.clear();
     return true;

@@ -17,10 +17,14 @@ public:
     // Names the device for a port number; portDevice() unless a test points it elsewhere.
     using DeviceMap = std::function<QString(int portNumber)>;
 
-    explicit QtSerialPort(DeviceMap deviceOf = {});
+    // Whether a device without RTS and CTS opens. The terminal link needs them; tests of the data
+    // path alone run on pseudo-terminals, which have none.
+    enum class ModemLines { Required, Optional };
+
+    explicit QtSerialPort(DeviceMap deviceOf = {}, ModemLines modemLines = ModemLines::Required);
     ~QtSerialPort() override;
 
-    bool open(int portNumber, const QString &settings, QString *reason) override;
+    bool open(int portNumber, const QString &settings, PortOpenFailure *failure) override;
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
 
@@ -43,10 +47,16 @@ private:
     bool checkFailure();
 
     DeviceMap m_deviceOf;
+    ModemLines m_modemLines;
     QSerialPort m_port;
     bool m_rts = false;
     QString m_failure;
 };
+
+// What a failed QSerialPort::open() means for the user. QSerialPort reports a device that
+// another program holds (its lock file, or the exclusive mode of the device) as a permission
+// error too: only a device the user may not read and write calls for the group dialout.
+PortOpenFailure::Kind openFailureKind(QSerialPort::SerialPortError error, bool accessible);
 
 // Every port number is the platform's device of that name.
 class QtSerialPortFactory : public SerialPortFactory

@@ -52,6 +52,30 @@ struct LineSettings
     bool operator==(const LineSettings &) const = default;
 };
 
+// Why a port could not be opened. The kind chooses the words the user reads; the system's own
+// reason goes with it.
+struct PortOpenFailure
+{
+    enum class Kind {
+        // The settings text is not valid, or the system gave a reason of its own.
+        Other,
+        // The port number names no device, or the device does not exist.
+        Missing,
+        // The device exists, but this user may not open it (not in the group dialout, say).
+        AccessDenied,
+        // Another program holds the device.
+        InUse,
+        // The device has no RTS and CTS lines, which the link with the terminal needs.
+        NoModemLines,
+    };
+
+    Kind kind = Kind::Other;
+    // The device that stands for the port, where there is one.
+    QString device;
+    // The system's reason, as it gave it; may be empty.
+    QString reason;
+};
+
 // A serial port as the terminal link uses it: raw 8-bit bytes both ways (0x00 included, nothing
 // translated or dropped), no automatic flow control, CTS read and RTS driven by the caller.
 // One port object is used by one thread only. The operations are those of the MSComm control the
@@ -61,9 +85,10 @@ class SerialPort
 public:
     virtual ~SerialPort() = default;
 
-    // Opens COMn with a settings text (CommPort, Settings, PortOpen). Once open, RTS is low and DTR high. On failure the port
-    // stays closed and *reason holds why (the platform's reason where it gave one).
-    virtual bool open(int portNumber, const QString &settings, QString *reason) = 0;
+    // Opens COMn with a settings text (CommPort, Settings, PortOpen). Once open, RTS is low and
+    // DTR high. On failure the port stays closed and *failure says why. A device without modem
+    // lines does not open: the link cannot run without them.
+    virtual bool open(int portNumber, const QString &settings, PortOpenFailure *failure) = 0;
     // Closing a closed port does nothing.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;

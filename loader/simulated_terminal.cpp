@@ -17,9 +17,30 @@ const QByteArray StatusTail = QByteArray("\x00\xFF\x4B\x56\x34\x30\x32\x0D\x0A",
 // What a changed echo byte differs by.
 constexpr char CorruptionMask = 0x5A;
 
-QString noSuchPort(int portNumber)
+// What a simulated port's refusals look like: the words a Linux device would give.
+QString refusalReason(PortOpenFailure::Kind kind)
 {
-    return QStringLiteral("No such file or directory (%1 has no device).").arg(portName(portNumber));
+    switch (kind) {
+    case PortOpenFailure::Kind::Missing:
+        return QStringLiteral("No such file or directory");
+    case PortOpenFailure::Kind::AccessDenied:
+        return QStringLiteral("Permission denied");
+    case PortOpenFailure::Kind::InUse:
+        return QStringLiteral("Device or resource busy");
+    case PortOpenFailure::Kind::NoModemLines:
+        return QStringLiteral("Inappropriate ioctl for device");
+    case PortOpenFailure::Kind::Other:
+        break;
+    }
+    return QStringLiteral("Input/output error");
+}
+
+void refuse(PortOpenFailure *failure, PortOpenFailure::Kind kind, const QString &reason = {})
+{
+    if (failure)
+        *failure = {kind,
+                    QStringLiteral("simulated terminal"),
+                    reason.isEmpty() ? refusalReason(kind) : reason};
 }
 
 } // namespace
@@ -67,18 +88,26 @@ int SimulatedTerminal::announcedBlocks() const
     return m_blockCount;
 }
 
-bool SimulatedTerminal::attach(const QString &settings, QString *reason)
+bool SimulatedTerminal::attach(const QString &settings, PortOpenFailure *failure)
 {
     const std::lock_guard lock(m_mutex);
-    const std::optional<LineSettings> line = LineSettings::parse(settings, reason);
-    if (!line)
+    QString invalid;
+    const std::optional<LineSettings> line = LineSettings::parse(settings, &invalid);
+    if (!line) {
+        refuse(failure, PortOpenFailure::Kind::Other, invalid);
         return false;
+    }
+    if (m_options.openRefused) {
+        refuse(failure, *m_options.openRefused);
+        return false;
+    }
     if (m_attached) {
-        if (reason)
-            *reason = QStringLiteral("Device or resource busy.");
+        refuse(failure, PortOpenFailure::Kind::InUse);
         return false;
     }
     m_attached = true;
+    // Every session starts with a terminal that answers; one that fell silent was unplugged.
+    m_silent = false;
     m_characterTime = m_options.paced ? Clock::duration(line->characterTime()) : Clock::duration{};
     m_rts = false;
     const Clock::time_point now = Clock::now();
@@ -416,15 +445,19 @@ SimulatedPort::~SimulatedPort()
     close();
 }
 
-bool SimulatedPort::open(int portNumber, const QString &settings, QString *reason)
+bool SimulatedPort::open(int portNumber, const QString &settings, PortOpenFailure *failure)
 {
+    Q_UNUSED(portNumber)
     close();
     if (!m_terminal) {
-        if (reason)
-            *reason = noSuchPort(portNumber);
+        if (failure) {
+            *failure = {PortOpenFailure::Kind::Missing,
+                        QString(),
+                        refusalReason(PortOpenFailure::Kind::Missing)};
+        }
         return false;
     }
-    m_open = m_terminal->attach(settings, reason);
+    m_open = m_terminal->attach(settings, failure);
     m_rts = false;
     return m_open;
 }

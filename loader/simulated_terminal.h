@@ -77,6 +77,9 @@ public:
         // From the first attempt of this transmission on, the PC's bytes never leave its
         // output queue.
         std::optional<int> stalledOutputAt;
+        // The PC's port refuses to open for this reason: a device this user may not open, one
+        // another program holds, one without modem lines.
+        std::optional<PortOpenFailure::Kind> openRefused;
     };
 
     // What happened on the cable, in order.
@@ -120,7 +123,7 @@ private:
         char byte;
     };
 
-    bool attach(const QString &settings, QString *reason);
+    bool attach(const QString &settings, PortOpenFailure *failure);
     void detach();
     bool ctsAt(Clock::time_point now) const;
     void setRts(bool high);
@@ -191,7 +194,7 @@ public:
     explicit SimulatedPort(std::shared_ptr<SimulatedTerminal> terminal);
     ~SimulatedPort() override;
 
-    bool open(int portNumber, const QString &settings, QString *reason) override;
+    bool open(int portNumber, const QString &settings, PortOpenFailure *failure) override;
     void close() override;
     bool isOpen() const override { return m_open; }
 

@@ -39,9 +39,9 @@ LinkOutcome TerminalLink::run(const MemoryImage &image, int portNumber)
     }
 
     const std::unique_ptr<SerialPort> port = m_ports.makePort(portNumber);
-    QString reason;
-    if (!port->open(portNumber, QString(Link::LineSettings), &reason)) {
-        m_observer.portNotOpened(reason);
+    PortOpenFailure failure;
+    if (!port->open(portNumber, QString(Link::LineSettings), &failure)) {
+        m_observer.portNotOpened(failure);
         return LinkOutcome::PortNotOpened;
     }
     const LinkOutcome outcome = transfer(image, *port);
@@ -55,6 +55,7 @@ LinkOutcome TerminalLink::transfer(const MemoryImage &image, SerialPort &port)
         m_observer.cableNotConnected();
         return LinkOutcome::CableNotConnected;
     }
+    m_observer.cableConnected();
 
     // The header handshake, repeated until the terminal echoes the header unchanged.
     LinkCounters counters;
@@ -205,9 +206,8 @@ LinkOutcome TerminalLink::endWaiting(Wait wait, SerialPort &port)
     case Wait::Done:
         break;
     }
-    const QString reason = port.failure();
-    m_observer.portError(reason.isEmpty() ? QStringLiteral("The serial port took no more bytes.")
-                                          : reason);
+    // An empty reason: the port gave none, it only stopped taking bytes.
+    m_observer.portError(port.failure());
     return LinkOutcome::PortError;
 }
 

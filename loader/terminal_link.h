@@ -56,6 +56,8 @@ public:
 
     // CTS low after opening. The port is then closed and the run ends; the caller may run again.
     virtual void cableNotConnected() {}
+    // CTS high after opening: the header goes out next.
+    virtual void cableConnected() {}
     // The terminal accepted the header: N blocks follow.
     virtual void headerAccepted(int blockCount) { Q_UNUSED(blockCount) }
     // A block is about to be sent for the first time.
@@ -73,7 +75,8 @@ public:
     virtual void allBlocksDone(const LinkCounters &counters) { Q_UNUSED(counters) }
     virtual void terminalNotAnswering() {}
     virtual void stopped() {}
-    virtual void portNotOpened(const QString &reason) { Q_UNUSED(reason) }
+    virtual void portNotOpened(const PortOpenFailure &failure) { Q_UNUSED(failure) }
+    // The port's reason; empty when it gave none and only stopped taking bytes.
     virtual void portError(const QString &reason) { Q_UNUSED(reason) }
 };
 

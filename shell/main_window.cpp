@@ -464,16 +464,30 @@ void frmMain::Form_GotFocus()
 void frmMain::closeEvent(QCloseEvent *event)
 {
     // Leaving a terminal half written is the user's call.
-    if (m_loading && !m_closing) {
+    if (m_loading && !m_closing && !m_exitQuestionOpen) {
         const Message question{Texts::StopAndExit.in(language()),
                                MessageButtons::YesNo,
                                MessageIcon::None,
                                MessageAnswer::No};
-        if (showMessage(question) != MessageAnswer::Yes) {
+        m_exitQuestionOpen = true;
+        const MessageAnswer answer = showMessage(question);
+        m_exitQuestionOpen = false;
+        const QList<std::function<void()>> held = std::exchange(m_heldMessages, {});
+        const std::optional<FinishedRun> finished = std::exchange(m_heldFinish, std::nullopt);
+        if (answer != MessageAnswer::Yes) {
             event->ignore();
+            // What the run said meanwhile is shown now, and its end handled.
+            for (const std::function<void()> &message : held)
+                answerWhenFree(message);
+            if (finished)
+                finishRun(*finished);
             return;
         }
         stopRunAndWait();
+    } else if (m_exitQuestionOpen) {
+        // A second close while the question waits is answered by the question.
+        event->ignore();
+        return;
     }
     Form_Unload();
     event->accept();

@@ -9,7 +9,9 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -123,7 +125,17 @@ private:
     bool readImage(MemoryImage *image);
     void startLink(MemoryImage image, int portNumber);
     void connectLink();
-    void linkFinished(LinkOutcome outcome, const QString &reason);
+    // A run's message, shown now, or once the exit question has been answered No.
+    void answerWhenFree(const std::function<void()> &answer);
+    struct FinishedRun
+    {
+        LinkOutcome outcome;
+        int portNumber;
+        PortOpenFailure openFailure;
+    };
+    void linkFinished(LinkOutcome outcome);
+    void finishRun(const FinishedRun &finished);
+    QString portOpenFailureText(int portNumber, const PortOpenFailure &failure) const;
     void showCounters(const LinkCounters &counters);
     void advance(QProgressBar *bar);
     void resetDisplay();
@@ -156,7 +168,18 @@ private:
     bool m_flashWriteError = false;
     MessageAnswer m_cableAnswer = MessageAnswer::Cancel;
     MessageAnswer m_repeatAnswer = MessageAnswer::No;
+    // While "Stop it and exit?" waits for its answer, a run that ends meanwhile keeps its
+    // messages and its end here: a No shows them, a Yes drops them.
+    bool m_exitQuestionOpen = false;
+    QList<std::function<void()>> m_heldMessages;
+    std::optional<FinishedRun> m_heldFinish;
     QPointer<HelpWindow> m_helpWindow;
+
+    // The chosen version has a catalogue row in the chosen language, so strDataFile names its
+    // data file.
+    bool m_versionFound = false;
+    // Ports that exist but that this user may not open, as the last port discovery found them.
+    QStringList m_deniedPorts;
 
 public:
     // The controls, by the names the rest of the program uses.

@@ -61,9 +61,16 @@ inline constexpr Bilingual RepeatLoad{"Ripetere un caricamento con lo stesso fil
                                       "Repeat an other chargment with the same file?"};
 
 // The program's own answers to what a load run can meet besides the messages above.
+// %1 the number of records, %2 the lines of the first ones.
+inline constexpr Bilingual WrongChecksumQuestion{
+    "Il file dati contiene %1 record con checksum errato (righe %2). Caricare comunque?",
+    "The data file has %1 records with a wrong checksum (lines %2). Load it anyway?"};
+// Ends the list of lines when there are more than it shows.
+inline constexpr Bilingual MoreLines{"e altre", "and more"};
+// Send with a version and language that have no catalogue row: there is no data file to load.
 inline constexpr Bilingual
-    WrongChecksumQuestion{"Il file dati contiene %1 record con checksum errato. Caricare comunque?",
-                          "The data file has %1 records with a wrong checksum. Load it anyway?"};
+    VersionNotInLanguage{"Questa versione non è disponibile in questa lingua",
+                         "This version is not available in this language"};
 inline constexpr Bilingual TerminalNotAnswering{"Il terminale non risponde",
                                                 "The terminal does not answer"};
 inline constexpr Bilingual LoadStopped{"Caricamento interrotto", "Load stopped"};
@@ -75,9 +82,33 @@ inline constexpr Bilingual NoPortSelected{
     "versione firmware per cercare le porte.",
     "No serial port is selected. Connect the terminal and choose the firmware revision again "
     "to look for ports."};
-// %1 the port name, %2 the reason the system gave.
+// %1 the port name, %2 why (one of the reasons below).
 inline constexpr Bilingual PortOpenFailed{"Impossibile aprire la porta seriale %1: %2",
                                           "Cannot open the serial port %1: %2"};
+// Why a port did not open. %1 the device, %2 the system's own words.
+inline constexpr Bilingual PortMissing{"il dispositivo %1 non esiste (%2)",
+                                       "the device %1 does not exist (%2)"};
+inline constexpr Bilingual PortAccessDenied{"questo utente non ha il permesso di usare %1 (%2)",
+                                            "this user may not use %1 (%2)"};
+inline constexpr Bilingual PortInUse{"un altro programma sta usando %1 (%2)",
+                                     "another program is using %1 (%2)"};
+inline constexpr Bilingual PortSystemReason{"errore di sistema su %1 (%2)",
+                                            "system error on %1 (%2)"};
+// Follows PortAccessDenied, and NoPortSelected when only such ports were found.
+inline constexpr Bilingual DialoutHint{
+    "Per usare le porte seriali l'utente deve far parte del gruppo dialout (sudo adduser $USER "
+    "dialout, poi accedere di nuovo).",
+    "The user must be a member of the group dialout to use serial ports (sudo adduser $USER "
+    "dialout, then log in again)."};
+// %1 the port name. The whole message: the link cannot work without the two lines.
+inline constexpr Bilingual PortWithoutModemLines{
+    "%1 non ha le linee RTS/CTS: il terminale richiede un cavo e un adattatore che le portino",
+    "%1 has no RTS/CTS lines: the terminal needs a cable and adapter that carry them"};
+// Send with no port listed while some ports exist that this user may not open. %1 the ports.
+inline constexpr Bilingual PortsDenied{
+    "Nessuna porta seriale selezionata. Queste porte esistono, ma questo utente non ha il "
+    "permesso di usarle: %1.",
+    "No serial port is selected. These ports exist, but this user may not use them: %1."};
 // %1 the data file, %2 what is wrong, with its line.
 inline constexpr Bilingual DataFileUnusable{"Il file dati %1 non può essere caricato: %2",
                                             "The data file %1 cannot be loaded: %2"};
@@ -99,6 +130,9 @@ inline constexpr Bilingual
 // %1 the port name, %2 the reason the system gave.
 inline constexpr Bilingual PortStoppedWorking{"La porta seriale %1 non funziona più: %2",
                                               "The serial port %1 stopped working: %2"};
+// The reason when the port gave none: its output queue stopped taking bytes.
+inline constexpr Bilingual PortTakesNoMoreBytes{"la porta non accetta altri byte",
+                                                "the port takes no more bytes"};
 inline constexpr Bilingual NoDataToLoad{"Il file dati %1 non contiene dati da caricare",
                                         "The data file %1 holds no data to load"};
 

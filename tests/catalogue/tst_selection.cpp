@@ -99,7 +99,7 @@ private Q_SLOTS:
     void revisionChoice();
     void devicesOfEveryMatchingRow_data();
     void devicesOfEveryMatchingRow();
-    void missingLanguageKeepsTheDataFile();
+    void missingLanguageLeavesNoDataFile();
     void otherRevisionTextsKeepTheLists();
     void catalogueFailureOnChoiceEndsTheProgram();
     void portDiscovery_data();
@@ -253,7 +253,7 @@ void SelectionTest::devicesOfEveryMatchingRow()
     QCOMPARE(started.window->dataFile(), dataFile);
 }
 
-void SelectionTest::missingLanguageKeepsTheDataFile()
+void SelectionTest::missingLanguageLeavesNoDataFile()
 {
     Started started(catalogue({"1"}, {}));
     frmMain &window = *started.window;
@@ -267,8 +267,13 @@ void SelectionTest::missingLanguageKeepsTheDataFile()
     QCOMPARE(window.dataFile(), "V11ENG.S28");
     pick(window.Combo4, "Italiano");
     QCOMPARE(window.List1->count(), 0);
-    QCOMPARE(window.dataFile(), "V11ENG.S28");
+    // The English file is other software than the one chosen: nothing is left to load.
+    QCOMPARE(window.dataFile(), "");
     QVERIFY(started.messages.shown.isEmpty());
+
+    // A language that has the version names its file again.
+    pick(window.Combo4, "English");
+    QCOMPARE(window.dataFile(), "V11ENG.S28");
 }
 
 void SelectionTest::otherRevisionTextsKeepTheLists()
@@ -296,8 +301,8 @@ void SelectionTest::otherRevisionTextsKeepTheLists()
     QCOMPARE(entries(window.List1), QStringList{"No devices"});
     QCOMPARE(window.Combo_SerialPort->count(), 0);
 
-    // The data file survives every change of revision.
-    QCOMPARE(window.dataFile(), "V10ITA.S28");
+    // A revision without versions leaves nothing to load.
+    QCOMPARE(window.dataFile(), "");
     QVERIFY(started.messages.shown.isEmpty());
 }
 
@@ -345,8 +350,7 @@ void SelectionTest::portDiscovery()
             ports.attach(n, std::make_shared<SimulatedTerminal>());
         for (int n : busy) {
             holders.push_back(ports.makePort(n));
-            QString reason;
-            QVERIFY(holders.back()->open(n, "9600,N,8,1", &reason));
+            QVERIFY(holders.back()->open(n, "9600,N,8,1", nullptr));
         }
     });
     QVERIFY(started.loaded);

@@ -74,11 +74,11 @@ struct Loader
     // Messages are answered from the script, or by real message boxes when given.
     explicit Loader(SimulatedTerminal::Options options = {},
                     bool attachTerminal = true,
-                    MessageBoxes *boxes = nullptr)
+                    MessageBoxes *boxes = nullptr,
+                    const QList<QStringList> &versions = {{"1.0", "English", "DATA.S28", "KV402"}})
     {
-        workspace.buildCatalogue(
-            Test::revisionTableSql({"1", "Version"})
-            + Test::versionTableSql("Versioni1", {{"1.0", "English", "DATA.S28", "KV402"}}));
+        workspace.buildCatalogue(Test::revisionTableSql({"1", "Version"})
+                                 + Test::versionTableSql("Versioni1", versions));
         terminal = std::make_shared<SimulatedTerminal>(options);
         if (attachTerminal)
             ports.attach(1, terminal);
@@ -200,7 +200,14 @@ private Q_SLOTS:
     void failuresBeforeThePortOpens();
     void wrongChecksums_data();
     void wrongChecksums();
+    void portThatCannotBeOpened_data();
     void portThatCannotBeOpened();
+    void deniedPortsAreNamed();
+    void versionWithoutRowLoadsNothing_data();
+    void versionWithoutRowLoadsNothing();
+    void runClearsAnEarlierRunsCounters();
+    void closingWhileALoadEnds_data();
+    void closingWhileALoadEnds();
     void noPortSelected_data();
     void noPortSelected();
     void silentTerminal();
@@ -496,8 +503,16 @@ void LoadRunTest::wrongChecksums()
     QStringList expected{CheckCable};
     for (int i = 0; i < checksumMessages; ++i)
         expected.append(WrongChecksum);
+    // The question names the lines of the first records, so the file's author can be told.
+    QStringList lines;
+    for (int line = 1; line <= std::min(wrong, 10); ++line)
+        lines.append(QString::number(line));
+    if (wrong > 10)
+        lines.append("and more");
     expected.append(
-        QString("The data file has %1 records with a wrong checksum. Load it anyway?").arg(wrong));
+        QString("The data file has %1 records with a wrong checksum (lines %2). Load it anyway?")
+            .arg(wrong)
+            .arg(lines.join(", ")));
     if (answer == Yes)
         expected << Completed << Repeat;
     QCOMPARE(loader.messages.texts(), expected);
@@ -514,19 +529,182 @@ void LoadRunTest::wrongChecksums()
     }
 }
 
+void LoadRunTest::portThatCannotBeOpened_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("italian");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("held by another program")
+        << "held" << false
+        << "Cannot open the serial port COM1: another program is using simulated terminal "
+           "(Device or resource busy)";
+    QTest::newRow("held, in Italian")
+        << "held" << true
+        << "Impossibile aprire la porta seriale COM1: un altro programma sta usando simulated "
+           "terminal (Device or resource busy)";
+    // Without CTS the cable question would come back at every OK.
+    QTest::newRow("no modem lines")
+        << "no modem lines" << false
+        << "COM1 has no RTS/CTS lines: the terminal needs a cable and adapter that carry them";
+    QTest::newRow("no modem lines, in Italian")
+        << "no modem lines" << true
+        << "COM1 non ha le linee RTS/CTS: il terminale richiede un cavo e un adattatore che le "
+           "portino";
+}
+
 void LoadRunTest::portThatCannotBeOpened()
 {
-    Loader loader;
+    QFETCH(QString, how);
+    QFETCH(bool, italian);
+    QFETCH(QString, expected);
+
+    SimulatedTerminal::Options options;
+    if (how == "no modem lines")
+        options.openRefused = PortOpenFailure::Kind::NoModemLines;
+    Loader loader(options);
     loader.writeBlocks(1);
-    // Another program holds COM1.
-    const std::unique_ptr<SerialPort> other = loader.ports.makePort(1);
-    QString reason;
-    QVERIFY(other->open(1, "19200,o,8,1", &reason));
+    // A port without modem lines is listed: Send says what it lacks.
+    QCOMPARE(loader.window->Combo_SerialPort->currentText(), "COM1");
+    std::unique_ptr<SerialPort> other;
+    if (how == "held") {
+        other = loader.ports.makePort(1);
+        QVERIFY(other->open(1, "19200,o,8,1", nullptr));
+    }
+    if (italian)
+        loader.window->lngita->trigger();
     loader.send({Ok, Ok});
     QCOMPARE(loader.messages.shown.size(), 2);
-    QVERIFY2(loader.messages.shown.at(1).text.startsWith("Cannot open the serial port COM1: "),
-             qPrintable(loader.messages.shown.at(1).text));
+    QCOMPARE(loader.messages.shown.at(1).text, expected);
     QVERIFY(loader.display().listsEnabled);
+    QCOMPARE(loader.headersSent(), 0);
+}
+
+// A user outside the group dialout finds no port: the message says why, not only that none is
+// selected.
+void LoadRunTest::deniedPortsAreNamed()
+{
+    SimulatedTerminal::Options options;
+    options.openRefused = PortOpenFailure::Kind::AccessDenied;
+    Loader loader(options);
+    loader.writeBlocks(1);
+    QCOMPARE(loader.window->Combo_SerialPort->count(), 0);
+    loader.send({Ok, Ok});
+    QCOMPARE(loader.messages.shown.size(), 2);
+    QCOMPARE(loader.messages.shown.at(1).text,
+             "No serial port is selected. These ports exist, but this user may not use them: "
+             "COM1 (simulated terminal). The user must be a member of the group dialout to use "
+             "serial ports (sudo adduser $USER dialout, then log in again).");
+}
+
+void LoadRunTest::versionWithoutRowLoadsNothing_data()
+{
+    QTest::addColumn<bool>("italian");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("English") << false << "This version is not available in this language";
+    QTest::newRow("Italian") << true << "Questa versione non è disponibile in questa lingua";
+}
+
+// 1.1 exists in English only: in Italian there is no data file, and the English one of the
+// earlier choice must not go into the terminal.
+void LoadRunTest::versionWithoutRowLoadsNothing()
+{
+    QFETCH(bool, italian);
+    QFETCH(QString, expected);
+
+    Loader loader({},
+                  true,
+                  nullptr,
+                  {{"1.0", "Italiano", "DATA.S28", "KV402"},
+                   {"1.1", "English", "DATA.S28", "KV402"}});
+    loader.writeBlocks(1);
+    frmMain &window = *loader.window;
+    window.Combo3->setCurrentIndex(window.Combo3->findText("1.1"));
+    Q_EMIT window.Combo3->activated(window.Combo3->currentIndex());
+    QCOMPARE(window.Combo4->currentText(), "Italiano");
+    QCOMPARE(window.List1->count(), 0);
+    if (italian)
+        window.lngita->trigger();
+
+    loader.send({Ok});
+    QCOMPARE(loader.messages.texts(), QStringList{expected});
+    QCOMPARE(loader.headersSent(), 0);
+}
+
+// A run that ends before its header is accepted must not show the counters of the run before.
+void LoadRunTest::runClearsAnEarlierRunsCounters()
+{
+    Loader loader(rejecting(3, 10));
+    loader.writeBlocks(8);
+    loader.send({Ok, Ok});
+    QCOMPARE(loader.display().text1, " 3  of   8");
+    QCOMPARE(loader.display().blocks, 3);
+
+    // The terminal falls silent at once: the run ends with the display cleared.
+    loader.displays.clear();
+    loader.messages.onShow = [&](const Message &message) {
+        loader.displays.append(loader.display());
+        if (message.text == CheckCable)
+            loader.ports.attach(1, std::make_shared<SimulatedTerminal>([] {
+                                    SimulatedTerminal::Options silent;
+                                    silent.silentFrom = SimulatedTerminal::SilentFrom{
+                                        SimulatedTerminal::Header,
+                                        SimulatedTerminal::Silence::NoEcho};
+                                    return silent;
+                                }()));
+    };
+    loader.send({Ok, Ok});
+    QCOMPARE(loader.messages.texts().last(), NoAnswer);
+    QCOMPARE(loader.displays.last().text1, "");
+    QCOMPARE(loader.displays.last().text2, "");
+    QCOMPARE(loader.displays.last().blocks, 0);
+    QCOMPARE(loader.displays.last().errors, 0);
+}
+
+void LoadRunTest::closingWhileALoadEnds_data()
+{
+    QTest::addColumn<MessageAnswer>("exit");
+    QTest::newRow("No: the run's messages follow") << No;
+    QTest::newRow("Yes: the program ends, no new run") << Yes;
+}
+
+// The run completes while "Stop it and exit?" is on screen: its messages wait for the answer, and
+// a Yes to its repeat question cannot start a load under the exit question.
+void LoadRunTest::closingWhileALoadEnds()
+{
+    QFETCH(MessageAnswer, exit);
+
+    Loader loader(paced());
+    loader.writeBlocks(3);
+    loader.messages.answers.enqueue(Ok);
+    loader.window->Combo_Send->click();
+    QTRY_VERIFY(loader.window->ProgressBar_Cicli->value() >= 1);
+
+    const QString question = "A load is in progress. Stop it and exit?";
+    loader.messages.onShow = [&](const Message &message) {
+        if (message.text != question)
+            return;
+        // The user reads the question while the terminal takes the last block.
+        QTRY_VERIFY_WITH_TIMEOUT(loader.terminal->events().last().kind
+                                     == SimulatedTerminal::Event::Kind::Closed,
+                                 10000);
+        QTest::qWait(50);
+    };
+    loader.messages.answers.enqueue(exit);
+    if (exit == Yes) {
+        QVERIFY(loader.window->close());
+        QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, question}));
+    } else {
+        // Then the success message and Yes to the repeat question: the same file again.
+        loader.messages.answers << Ok << Yes << Ok << No;
+        QVERIFY(!loader.window->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!loader.window->isLoading(), 20000);
+        QCOMPARE(loader.messages.texts(),
+                 (QStringList{CheckCable, question, Completed, Repeat, Completed, Repeat}));
+        QVERIFY(loader.messages.answers.isEmpty());
+    }
+    QCOMPARE(loader.headersSent(), exit == Yes ? 1 : 2);
+    loader.verifyPortClosedCleanly();
 }
 
 void LoadRunTest::noPortSelected_data()
@@ -556,9 +734,15 @@ void LoadRunTest::noPortSelected()
     QCOMPARE(ports->currentText() == "COM1", false);
     const qsizetype probed = loader.terminal->events().size();
 
-    loader.send({Ok, Ok});
-    QCOMPARE(loader.messages.shown.size(), 2);
-    QVERIFY(loader.messages.shown.at(1).text.startsWith("No serial port is selected."));
+    if (how == "other revision") {
+        // Such a revision offers no version: there is nothing to load, whatever the port.
+        loader.send({Ok});
+        QCOMPARE(loader.messages.texts(), QStringList{"Version not available"});
+    } else {
+        loader.send({Ok, Ok});
+        QCOMPARE(loader.messages.shown.size(), 2);
+        QVERIFY(loader.messages.shown.at(1).text.startsWith("No serial port is selected."));
+    }
     QCOMPARE(loader.terminal->events().size(), probed);
     QVERIFY(loader.display().listsEnabled);
 }

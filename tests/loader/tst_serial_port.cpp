@@ -17,6 +17,7 @@ using namespace Kv402;
 
 Q_DECLARE_METATYPE(LineSettings::Parity)
 Q_DECLARE_METATYPE(LineSettings::StopBits)
+Q_DECLARE_METATYPE(PortOpenFailure::Kind)
 
 namespace {
 
@@ -108,9 +109,13 @@ private Q_SLOTS:
     void openFailures_data();
     void openFailures();
     void missingComPortGivesReason();
-    void permissionDeniedNamesDialout();
+    void permissionDeniedIsTold();
+    void openFailureKinds_data();
+    void openFailureKinds();
     void bytesPassUnchangedBothWays();
     void closingTwiceIsHarmless();
+    void deviceWithoutModemLinesIsRefused();
+    void deviceHeldByAnotherIsInUse();
 };
 
 void SerialPortTest::portDevices_data()
@@ -290,19 +295,21 @@ void SerialPortTest::openFailures_data()
     QTest::addColumn<QString>("device");
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("complaint");
+    QTest::addColumn<PortOpenFailure::Kind>("kind");
 
+    using Kind = PortOpenFailure::Kind;
     QTest::newRow("missing device") << "/dev/kv402-no-such-device"
                                     << "19200,o,8,1"
-                                    << "(/dev/kv402-no-such-device)";
+                                    << "/dev/kv402-no-such-device" << Kind::Missing;
     QTest::newRow("no device for the number") << ""
                                               << "19200,o,8,1"
-                                              << "COM1 names no serial port";
+                                              << "COM1 names no serial port" << Kind::Missing;
     QTest::newRow("bad settings") << "/dev/null"
                                   << "19200,q,8,1"
-                                  << "Invalid line settings \"19200,q,8,1\"";
+                                  << "Invalid line settings \"19200,q,8,1\"" << Kind::Other;
     QTest::newRow("not a serial device") << "/dev/null"
                                          << "19200,o,8,1"
-                                         << "(/dev/null)";
+                                         << "/dev/null" << Kind::Other;
 }
 
 void SerialPortTest::openFailures()
@@ -311,12 +318,15 @@ void SerialPortTest::openFailures()
     QFETCH(QString, settings);
     QFETCH(QString, complaint);
 
+    QFETCH(PortOpenFailure::Kind, kind);
+
     QtSerialPort port(deviceAt(device));
-    QString reason;
-    QVERIFY(!port.open(1, settings, &reason));
+    PortOpenFailure failure;
+    QVERIFY(!port.open(1, settings, &failure));
     QVERIFY(!port.isOpen());
+    const QString reason = failure.reason + QLatin1Char(' ') + failure.device;
     QVERIFY2(reason.contains(complaint), qPrintable(reason));
-    QVERIFY2(!reason.contains(QLatin1String("dialout")), qPrintable(reason));
+    QCOMPARE(failure.kind, kind);
 }
 
 void SerialPortTest::missingComPortGivesReason()
@@ -330,13 +340,14 @@ void SerialPortTest::missingComPortGivesReason()
         QSKIP("every COM port has a device on this machine");
 
     QtSerialPort port;
-    QString reason;
-    QVERIFY(!port.open(missing, QStringLiteral("9600,N,8,1"), &reason));
-    QVERIFY2(reason.contains(portDevice(missing)), qPrintable(reason));
-    QVERIFY2(reason.size() > portDevice(missing).size() + 3, qPrintable(reason));
+    PortOpenFailure failure;
+    QVERIFY(!port.open(missing, QStringLiteral("9600,N,8,1"), &failure));
+    QCOMPARE(failure.kind, PortOpenFailure::Kind::Missing);
+    QCOMPARE(failure.device, portDevice(missing));
+    QVERIFY(!failure.reason.isEmpty());
 }
 
-void SerialPortTest::permissionDeniedNamesDialout()
+void SerialPortTest::permissionDeniedIsTold()
 {
     if (::geteuid() == 0)
         QSKIP("file permissions do not hold for root");
@@ -348,9 +359,9 @@ void SerialPortTest::permissionDeniedNamesDialout()
     QVERIFY(::chmod(QFile::encodeName(device).constData(), 0) == 0);
 
     QtSerialPort port(deviceAt(device));
-    QString reason;
-    QVERIFY(!port.open(1, QStringLiteral("19200,o,8,1"), &reason));
-    QVERIFY2(reason.contains(QLatin1String("dialout")), qPrintable(reason));
+    PortOpenFailure failure;
+    QVERIFY(!port.open(1, QStringLiteral("19200,o,8,1"), &failure));
+    QCOMPARE(failure.kind, PortOpenFailure::Kind::AccessDenied);
 }
 
 void SerialPortTest::bytesPassUnchangedBothWays()
@@ -359,9 +370,9 @@ void SerialPortTest::bytesPassUnchangedBothWays()
     if (!terminal.isValid())
         QSKIP("no pseudo-terminals here");
 
-    QtSerialPort port(deviceAt(terminal.slavePath()));
-    QString reason;
-    QVERIFY2(port.open(1, QStringLiteral("19200,o,8,1"), &reason), qPrintable(reason));
+    QtSerialPort port(deviceAt(terminal.slavePath()), QtSerialPort::ModemLines::Optional);
+    PortOpenFailure failure;
+    QVERIFY2(port.open(1, QStringLiteral("19200,o,8,1"), &failure), qPrintable(failure.reason));
 
     const QByteArray bytes = allByteValues();
     QVERIFY(port.write(bytes));
@@ -387,16 +398,73 @@ void SerialPortTest::closingTwiceIsHarmless()
     if (!terminal.isValid())
         QSKIP("no pseudo-terminals here");
 
-    QtSerialPort port(deviceAt(terminal.slavePath()));
+    QtSerialPort port(deviceAt(terminal.slavePath()), QtSerialPort::ModemLines::Optional);
     port.close();
-    QString reason;
-    QVERIFY2(port.open(1, QStringLiteral("9600,N,8,1"), &reason), qPrintable(reason));
+    PortOpenFailure failure;
+    QVERIFY2(port.open(1, QStringLiteral("9600,N,8,1"), &failure), qPrintable(failure.reason));
     QVERIFY(port.isOpen());
     port.close();
     port.close();
     QVERIFY(!port.isOpen());
     // The device can be opened again.
-    QVERIFY2(port.open(1, QStringLiteral("9600,N,8,1"), &reason), qPrintable(reason));
+    QVERIFY2(port.open(1, QStringLiteral("9600,N,8,1"), &failure), qPrintable(failure.reason));
+}
+
+// A pseudo-terminal has no modem lines, like some adapters and virtual ports: CTS would read low
+// for ever and the cable question come back at every OK.
+void SerialPortTest::deviceWithoutModemLinesIsRefused()
+{
+    PseudoTerminal terminal;
+    if (!terminal.isValid())
+        QSKIP("no pseudo-terminals here");
+
+    QtSerialPort port(deviceAt(terminal.slavePath()));
+    PortOpenFailure failure;
+    QVERIFY(!port.open(1, QStringLiteral("19200,o,8,1"), &failure));
+    QVERIFY(!port.isOpen());
+    QCOMPARE(failure.kind, PortOpenFailure::Kind::NoModemLines);
+    QCOMPARE(failure.device, terminal.slavePath());
+    // Nothing holds the device afterwards.
+    QtSerialPort dataOnly(deviceAt(terminal.slavePath()), QtSerialPort::ModemLines::Optional);
+    QVERIFY2(dataOnly.open(1, QStringLiteral("19200,o,8,1"), &failure), qPrintable(failure.reason));
+}
+
+void SerialPortTest::openFailureKinds_data()
+{
+    QTest::addColumn<QSerialPort::SerialPortError>("error");
+    QTest::addColumn<bool>("accessible");
+    QTest::addColumn<PortOpenFailure::Kind>("kind");
+
+    using Kind = PortOpenFailure::Kind;
+    QTest::newRow("no device") << QSerialPort::DeviceNotFoundError << true << Kind::Missing;
+    QTest::newRow("not in dialout") << QSerialPort::PermissionError << false << Kind::AccessDenied;
+    // Qt's lock file, or another program's exclusive open, on a device the user may use.
+    QTest::newRow("locked by another program")
+        << QSerialPort::PermissionError << true << Kind::InUse;
+    QTest::newRow("anything else") << QSerialPort::OpenError << true << Kind::Other;
+}
+
+void SerialPortTest::openFailureKinds()
+{
+    QFETCH(QSerialPort::SerialPortError, error);
+    QFETCH(bool, accessible);
+    QFETCH(PortOpenFailure::Kind, kind);
+    QCOMPARE(openFailureKind(error, accessible), kind);
+}
+
+// Another program holding the device is told as such, not as a permission problem.
+void SerialPortTest::deviceHeldByAnotherIsInUse()
+{
+    PseudoTerminal terminal;
+    if (!terminal.isValid())
+        QSKIP("no pseudo-terminals here");
+
+    QtSerialPort holder(deviceAt(terminal.slavePath()), QtSerialPort::ModemLines::Optional);
+    PortOpenFailure failure;
+    QVERIFY2(holder.open(1, QStringLiteral("19200,o,8,1"), &failure), qPrintable(failure.reason));
+    QtSerialPort second(deviceAt(terminal.slavePath()), QtSerialPort::ModemLines::Optional);
+    QVERIFY(!second.open(1, QStringLiteral("19200,o,8,1"), &failure));
+    QCOMPARE(failure.kind, PortOpenFailure::Kind::InUse);
 }
 
 QTEST_GUILESS_MAIN(SerialPortTest)

@@ -157,15 +157,16 @@ void SimulatedTerminalTest::secondOpenIsRefused()
     SimulatedPort first(terminal);
     SimulatedPort second(terminal);
     QVERIFY(first.open(1, QString(Link::LineSettings), nullptr));
-    QString reason;
-    QVERIFY(!second.open(1, QString(Link::LineSettings), &reason));
-    QVERIFY2(reason.contains(QLatin1String("busy")), qPrintable(reason));
+    PortOpenFailure failure;
+    QVERIFY(!second.open(1, QString(Link::LineSettings), &failure));
+    QCOMPARE(failure.kind, PortOpenFailure::Kind::InUse);
+    QVERIFY2(failure.reason.contains(QLatin1String("busy")), qPrintable(failure.reason));
     // Closing the port that never opened leaves the first one alone.
     second.close();
     QVERIFY(first.isOpen());
     QVERIFY(first.cts());
     first.close();
-    QVERIFY(second.open(1, QString(Link::LineSettings), &reason));
+    QVERIFY(second.open(1, QString(Link::LineSettings), &failure));
 }
 
 QTEST_GUILESS_MAIN(SimulatedTerminalTest)

@@ -15,6 +15,7 @@ using Options = SimulatedTerminal::Options;
 
 Q_DECLARE_METATYPE(LinkOutcome)
 Q_DECLARE_METATYPE(Options)
+Q_DECLARE_METATYPE(PortOpenFailure::Kind)
 
 namespace {
 
@@ -68,10 +69,11 @@ public:
     void allBlocksDone(const LinkCounters &counters) override { note("done", counters); }
     void terminalNotAnswering() override { note(QStringLiteral("not answering")); }
     void stopped() override { note(QStringLiteral("stopped")); }
-    void portNotOpened(const QString &reason) override
+    void portNotOpened(const PortOpenFailure &failure) override
     {
         note(QStringLiteral("not opened"));
-        this->reason = reason;
+        this->reason = failure.reason;
+        openFailure = failure.kind;
     }
     void portError(const QString &reason) override
     {
@@ -81,6 +83,7 @@ public:
 
     QStringList calls;
     QString reason;
+    PortOpenFailure::Kind openFailure = PortOpenFailure::Kind::Other;
     // Runs at every call, in the link's thread.
     std::function<void(const QString &)> onCall;
 
@@ -231,9 +234,9 @@ public:
         , m_break(how)
     {}
 
-    bool open(int portNumber, const QString &settings, QString *reason) override
+    bool open(int portNumber, const QString &settings, PortOpenFailure *failure) override
     {
-        return m_inner->open(portNumber, settings, reason);
+        return m_inner->open(portNumber, settings, failure);
     }
     void close() override { m_inner->close(); }
     bool isOpen() const override { return m_inner->isOpen(); }
@@ -615,6 +618,13 @@ void TerminalLinkTest::silenceEndsTheRun()
     QCOMPARE(rig.recorder.calls.last(), QStringLiteral("not answering"));
     QVERIFY(rig.portClosed());
     QCOMPARE(rig.terminal->violations(), QStringList());
+
+    // The next load meets a terminal that answers again, up to the same point.
+    const QStringList first = rig.recorder.calls;
+    rig.recorder.calls.clear();
+    QCOMPARE(rig.run(imageOf(3)), LinkOutcome::TerminalNotAnswering);
+    QCOMPARE(rig.recorder.calls, first);
+    QCOMPARE(rig.terminal->violations(), QStringList());
 }
 
 void TerminalLinkTest::stopEndsAnyWait_data()
@@ -673,9 +683,11 @@ void TerminalLinkTest::portNotOpened_data()
     QTest::addColumn<int>("portNumber");
     QTest::addColumn<bool>("busy");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<PortOpenFailure::Kind>("kind");
 
-    QTest::newRow("no such port") << 4 << false << "No such file or directory";
-    QTest::newRow("busy") << Port << true << "busy";
+    QTest::newRow("no such port") << 4 << false << "No such file or directory"
+                                  << PortOpenFailure::Kind::Missing;
+    QTest::newRow("busy") << Port << true << "busy" << PortOpenFailure::Kind::InUse;
 }
 
 void TerminalLinkTest::portNotOpened()
@@ -683,6 +695,7 @@ void TerminalLinkTest::portNotOpened()
     QFETCH(int, portNumber);
     QFETCH(bool, busy);
     QFETCH(QString, reason);
+    QFETCH(PortOpenFailure::Kind, kind);
 
     Rig rig;
     SimulatedPort other(rig.terminal);
@@ -692,6 +705,7 @@ void TerminalLinkTest::portNotOpened()
     QCOMPARE(rig.link.run(imageOf(1), portNumber), LinkOutcome::PortNotOpened);
     QCOMPARE(rig.recorder.calls, QStringList({busy ? "not opened" : "not opened [closed]"}));
     QVERIFY2(rig.recorder.reason.contains(reason), qPrintable(rig.recorder.reason));
+    QCOMPARE(rig.recorder.openFailure, kind);
     QCOMPARE(rig.eventsOf(Kind::PcSent).size(), 0);
 }
 

@@ -724,24 +724,15 @@ void AboutHelpTest::shippedHelpFiles()
 
     // Every message the program can show, and the Stop button, as the program shows them in this
     // language; the parts around the blanks filled in at run time.
-    const Bilingual messages[] = {Texts::VersionNotAvailable,
-                                  Texts::NothingSelected,
-                                  Texts::CheckCable,
-                                  Texts::WrongChecksum,
-                                  Texts::WrongChecksumQuestion,
-                                  Texts::CableNotConnected,
-                                  Texts::PortOutOfOrder,
-                                  Texts::FlashWriteError,
-                                  Texts::LoadCompleted,
-                                  Texts::RepeatLoad,
-                                  Texts::TerminalNotAnswering,
-                                  Texts::LoadStopped,
-                                  Texts::StopAndExit,
-                                  Texts::StopCaption,
-                                  Texts::NoPortSelected,
-                                  Texts::PortOpenFailed,
-                                  Texts::DataFileUnusable,
-                                  Texts::NoDataToLoad};
+    const Bilingual messages[]
+        = {Texts::VersionNotAvailable, Texts::NothingSelected,       Texts::CheckCable,
+           Texts::WrongChecksum,       Texts::WrongChecksumQuestion, Texts::CableNotConnected,
+           Texts::PortOutOfOrder,      Texts::FlashWriteError,       Texts::LoadCompleted,
+           Texts::RepeatLoad,          Texts::TerminalNotAnswering,  Texts::LoadStopped,
+           Texts::StopAndExit,         Texts::StopCaption,           Texts::NoPortSelected,
+           Texts::PortOpenFailed,      Texts::VersionNotInLanguage,  Texts::PortWithoutModemLines,
+           Texts::PortsDenied,         Texts::DialoutHint,           Texts::DataFileUnusable,
+           Texts::NoDataToLoad};
     for (const Bilingual &message : messages) {
         for (const QString &part : message.in(language).split(QRegularExpression("%\\d"))) {
             if (part.trimmed().size() > 3)
