@@ -1,5 +1,6 @@
 #include "catalogue/sqlcipher_storage.h"
 
+#include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_error.h"
 
 #include <QFile>
@@ -17,10 +18,6 @@
 namespace Kv402 {
 
 namespace {
-
-// SQLCipher 4 changed its default cipher settings; pinning the version 3 format keeps a catalogue
-// readable by whichever SQLCipher opens it. SQLCipher 3 does not know the pragma and ignores it.
-const char PinCipherFormat[] = "PRAGMA cipher_compatibility = 3;";
 
 QString displayName(const QString &fileName)
 {
@@ -68,7 +65,7 @@ SqlCipherConnection::SqlCipherConnection(const QString &fileName, Mode mode, con
         throw CatalogueError(QStringLiteral("Cannot set the key of the catalogue \"%1\": %2.")
                                  .arg(displayName(fileName), reason));
     }
-    sqlite3_exec(m_db, PinCipherFormat, nullptr, nullptr, nullptr);
+    sqlite3_exec(m_db, Catalogue::PinCipherFormat.data(), nullptr, nullptr, nullptr);
 }
 
 SqlCipherConnection::~SqlCipherConnection()
