@@ -103,6 +103,8 @@ private Q_SLOTS:
     void buildRefusesScripts_data();
     void buildRefusesScripts();
     void buildPassesOverTheScriptsTransaction();
+    void buildTargets_data();
+    void buildTargets();
     void toolRefusesSourcesAndTargets_data();
     void toolRefusesSourcesAndTargets();
 };
@@ -498,6 +500,42 @@ void CatalogueDbTest::buildPassesOverTheScriptsTransaction()
     const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
     QCOMPARE(db->OpenRecordset(QStringLiteral("num"))->table().rows,
              (QList<QList<FieldValue>>{{"1"}, {"2"}, {"3"}}));
+}
+
+void CatalogueDbTest::buildTargets_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("refused"); // otherwise built, through the link
+
+    QTest::newRow("a FIFO") << "pipe" << true;
+    QTest::newRow("a folder") << "folder" << true;
+    QTest::newRow("a link to a FIFO") << "pipe-link" << true;
+    QTest::newRow("a link to a catalogue") << "catalogue-link" << false;
+}
+
+void CatalogueDbTest::buildTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, refused);
+
+    Workspace workspace;
+    QVERIFY(QDir(workspace.path()).mkdir(QStringLiteral("folder")));
+    QCOMPARE(mkfifo(qPrintable(workspace.filePath(QStringLiteral("pipe"))), 0600), 0);
+    QVERIFY(QFile::link(QStringLiteral("pipe"), workspace.filePath("pipe-link")));
+    workspace.buildCatalogue(QStringLiteral("CREATE TABLE num (numeri TEXT);"));
+    QVERIFY(QFile::link(QStringLiteral("Versioni.mdb"), workspace.filePath("catalogue-link")));
+    const QStringList entries = entriesWithKinds(workspace.path());
+
+    const QString message = failureOf([&] { workspace.buildCatalogue(ReferenceSql, target); });
+    // Nothing is replaced by a plain file: a link stays a link to the file it names.
+    QCOMPARE(entriesWithKinds(workspace.path()), entries);
+    if (refused) {
+        QVERIFY2(message.contains(QStringLiteral("is not a regular file")), qPrintable(message));
+        return;
+    }
+    QCOMPARE(message, QString());
+    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    QCOMPARE(db->OpenRecordset(QStringLiteral("num"))->table().rows.size(), 4);
 }
 
 void CatalogueDbTest::toolRefusesSourcesAndTargets_data()
