@@ -10,6 +10,10 @@ inline constexpr QLatin1StringView FileName{"Versioni.mdb"};
 // The catalogue password: the key of an SQLCipher catalogue, the database password of a Jet one.
 inline constexpr QLatin1StringView Password{"tqm507rw"};
 
+// SQLCipher 4 changed its default cipher settings; pinning the version 3 format keeps a catalogue
+// readable by whichever SQLCipher opens it. SQLCipher 3 does not know the pragma and ignores it.
+inline constexpr QLatin1StringView PinCipherFormat{"PRAGMA cipher_compatibility = 3;"};
+
 inline constexpr QLatin1StringView RevisionTable{"num"};
 inline constexpr QLatin1StringView RevisionField{"numeri"};
 

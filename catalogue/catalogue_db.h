@@ -18,6 +18,8 @@ struct TableData
     QString name;
     QStringList columns;
     QList<QList<FieldValue>> rows;
+    // The columns the storage has but cannot read as text, and so leaves out.
+    QStringList omittedColumns;
 
     // Index of a column by name (names compare without regard to case), or -1.
     int columnIndex(const QString &column) const;

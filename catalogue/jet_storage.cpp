@@ -201,8 +201,10 @@ TableData JetStorage::readTable(const QString &table) const
     columns.reserve(definition->num_cols);
     for (guint i = 0; i < definition->num_cols; ++i) {
         const auto *column = static_cast<MdbColumn *>(g_ptr_array_index(definition->columns, i));
-        if (!hasText(*column))
+        if (!hasText(*column)) {
+            data.omittedColumns.append(QString::fromUtf8(column->name));
             continue;
+        }
         BoundColumn bound;
         bound.index = int(i);
         bound.name = QString::fromUtf8(column->name);

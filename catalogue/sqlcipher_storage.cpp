@@ -1,27 +1,37 @@
 #include "catalogue/sqlcipher_storage.h"
 
+#include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_error.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #define SQLITE_HAS_CODEC 1
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace Kv402 {
 
 namespace {
 
-// SQLCipher 4 changed its default cipher settings; pinning the version 3 format keeps a catalogue
-// readable by whichever SQLCipher opens it. SQLCipher 3 does not know the pragma and ignores it.
-const char PinCipherFormat[] = "PRAGMA cipher_compatibility = 3;";
-
 QString displayName(const QString &fileName)
 {
     return QFileInfo(fileName).absoluteFilePath();
+}
+
+// The file that fileName names, through any symbolic links, even one that does not exist yet.
+QString finalFileName(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.isSymLink())
+        return info.absoluteFilePath();
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
 }
 
 QString quotedIdentifier(const QString &name)
@@ -55,7 +65,7 @@ SqlCipherConnection::SqlCipherConnection(const QString &fileName, Mode mode, con
         throw CatalogueError(QStringLiteral("Cannot set the key of the catalogue \"%1\": %2.")
                                  .arg(displayName(fileName), reason));
     }
-    sqlite3_exec(m_db, PinCipherFormat, nullptr, nullptr, nullptr);
+    sqlite3_exec(m_db, Catalogue::PinCipherFormat.data(), nullptr, nullptr, nullptr);
 }
 
 SqlCipherConnection::~SqlCipherConnection()
@@ -189,27 +199,119 @@ TableData SqlCipherStorage::readTable(const QString &table) const
 
 namespace {
 
-// Runs a script statement by statement, so that a failure can name the line it is on.
-void execScript(const SqlCipherConnection &connection, const QString &sqlText)
+// The pragmas that set the key or the cipher settings, besides those named cipher... . The build
+// sets the key and pins the format itself; a script that changed them would build a file that
+// the program cannot open.
+const char *const KeyPragmas[] = {"key",
+                                  "rekey",
+                                  "hexkey",
+                                  "hexrekey",
+                                  "textkey",
+                                  "textrekey",
+                                  "kdf_iter",
+                                  "fast_kdf_iter",
+                                  "rekey_cipher",
+                                  "rekey_kdf_iter"};
+const char CipherPragmaPrefix[] = "cipher";
+
+bool setsKeyOrCipher(const char *pragma)
 {
-    const QByteArray script = sqlText.toUtf8();
+    return qstrnicmp(pragma, CipherPragmaPrefix, qstrlen(CipherPragmaPrefix)) == 0
+           || std::any_of(std::begin(KeyPragmas), std::end(KeyPragmas), [&](const char *name) {
+                  return qstricmp(pragma, name) == 0;
+              });
+}
+
+// What SQLite's authorizer refused in the statement being prepared; SQLite itself only says
+// "not authorized".
+struct ScriptGuard
+{
+    QString refusal;
+};
+
+// Sees every statement of the script as it is prepared: a pragma comes here by its name, without
+// its schema and whatever its case or quotes.
+int authorize(void *context, int action, const char *first, const char *, const char *, const char *)
+{
+    auto *guard = static_cast<ScriptGuard *>(context);
+    switch (action) {
+    case SQLITE_PRAGMA:
+        if (!first || !setsKeyOrCipher(first))
+            return SQLITE_OK;
+        guard->refusal = QStringLiteral("PRAGMA %1 is refused: the build sets the key and the "
+                                        "cipher settings itself")
+                             .arg(QString::fromUtf8(first));
+        return SQLITE_DENY;
+    case SQLITE_ATTACH:
+        // With ATTACH ... KEY a script could also write another file under a key of its own.
+        guard->refusal = QStringLiteral("ATTACH is refused: a catalogue is built in one file");
+        return SQLITE_DENY;
+    case SQLITE_TRANSACTION:
+        // The build is one transaction: the script's own BEGIN and COMMIT change nothing in it,
+        // but a ROLLBACK would silently undo what came before.
+        if (qstricmp(first, "ROLLBACK") != 0)
+            return SQLITE_IGNORE;
+        guard->refusal = QStringLiteral("ROLLBACK is refused: the build runs in one transaction");
+        return SQLITE_DENY;
+    default:
+        return SQLITE_OK;
+    }
+}
+
+// Why the script cannot be read as SQL text, naming the first line at fault; empty when it can.
+// A NUL would end the script there and quietly drop the rest.
+QString textFault(const QByteArray &script)
+{
+    if (script.isValidUtf8() && !script.contains('\0'))
+        return {};
+    // A line end never lies within a UTF-8 sequence, so the lines can be checked one by one.
+    qsizetype from = 0;
+    for (int line = 1; from <= script.size(); ++line) {
+        qsizetype to = script.indexOf('\n', from);
+        if (to < 0)
+            to = script.size();
+        const QByteArrayView text(script.constData() + from, to - from);
+        if (!text.isValidUtf8())
+            return QStringLiteral("line %1: the text is not UTF-8.").arg(line);
+        if (text.contains('\0'))
+            return QStringLiteral("line %1: the text holds a NUL character.").arg(line);
+        from = to + 1;
+    }
+    return {};
+}
+
+// Runs a script statement by statement, so that a failure can name the line it is on. The script
+// is walked once: the line number is carried from one statement to the next.
+void execScript(const SqlCipherConnection &connection, const QByteArray &script)
+{
     const char *start = script.constData();
     const char *const end = start + script.size();
+    const char *counted = start;
+    int line = 1;
+    ScriptGuard guard;
+    sqlite3_set_authorizer(connection.handle(), authorize, &guard);
+    const auto releaseGuard = qScopeGuard(
+        [&] { sqlite3_set_authorizer(connection.handle(), nullptr, nullptr); });
     while (start < end) {
         // The statement's line: that of its first character after leading blanks.
-        const char *first = start + std::strspn(start, " \t\r\n");
-        const int line = 1 + int(std::count(script.constData(), first, '\n'));
+        const char *const first = start + std::strspn(start, " \t\r\n");
+        line += int(std::count(counted, first, '\n'));
+        counted = first;
         sqlite3_stmt *statement = nullptr;
         const char *tail = nullptr;
-        int rc = sqlite3_prepare_v2(connection.handle(), start, int(end - start), &statement, &tail);
+        guard.refusal.clear();
+        // Read up to the terminating NUL: given a length instead, SQLite copies the whole rest of
+        // the script for every statement.
+        int rc = sqlite3_prepare_v2(connection.handle(), start, -1, &statement, &tail);
         if (rc == SQLITE_OK && statement) {
             while (sqlite3_step(statement) == SQLITE_ROW) {
             }
             rc = sqlite3_finalize(statement);
         }
-        if (rc != SQLITE_OK)
-            throw CatalogueError(
-                QStringLiteral("line %1: %2.").arg(line).arg(connection.lastError()));
+        if (rc != SQLITE_OK) {
+            const QString reason = guard.refusal.isEmpty() ? connection.lastError() : guard.refusal;
+            throw CatalogueError(QStringLiteral("line %1: %2.").arg(line).arg(reason));
+        }
         if (!tail || tail == start)
             break;
         start = tail;
@@ -220,21 +322,39 @@ void execScript(const SqlCipherConnection &connection, const QString &sqlText)
 
 void buildSqlCipherCatalogue(const QString &sqlText, const QString &fileName, const QByteArray &key)
 {
-    const QString target = QFileInfo(fileName).absoluteFilePath();
+    buildSqlCipherCatalogue(sqlText.toUtf8(), fileName, key);
+}
+
+void buildSqlCipherCatalogue(const QByteArray &script,
+                             const QString &fileName,
+                             const QByteArray &key)
+{
+    const QString target = finalFileName(fileName);
+    const QFileInfo existing(target);
+    // A device or a folder must not be replaced by a catalogue.
+    if (existing.exists() && !existing.isFile()) {
+        throw CatalogueError(
+            QStringLiteral("Cannot build the catalogue \"%1\": it is not a regular file.")
+                .arg(target));
+    }
     const QString partial = target + QStringLiteral(".partial");
     QFile::remove(partial);
     try {
+        const QString fault = textFault(script);
+        if (!fault.isEmpty())
+            throw CatalogueError(fault);
         SqlCipherConnection connection(partial, SqlCipherConnection::Mode::Create, key);
         connection.exec(QStringLiteral("BEGIN;"));
-        execScript(connection, sqlText);
+        execScript(connection, script);
         connection.exec(QStringLiteral("COMMIT;"));
     } catch (const CatalogueError &error) {
         QFile::remove(partial);
         throw CatalogueError(
             QStringLiteral("Cannot build the catalogue \"%1\": %2").arg(target, error.message()));
     }
-    QFile::remove(target);
-    if (!QFile::rename(partial, target)) {
+    // Renamed over the target in one step, so that it is never missing.
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData())
+        != 0) {
         QFile::remove(partial);
         throw CatalogueError(QStringLiteral("Cannot write the catalogue \"%1\".").arg(target));
     }

@@ -71,8 +71,15 @@ private:
     SqlCipherConnection m_connection;
 };
 
-// Writes a new catalogue from SQL text. The file is built beside the target and then renamed over
-// it, so a failed build leaves the target as it was. Throws CatalogueError.
+// Writes a new catalogue from SQL text, in one transaction; the text's own BEGIN and COMMIT are
+// passed over. The file is built beside the target and then renamed over it, so a failed build
+// leaves the target as it was; a symbolic link is followed, and a target that is not a regular
+// file is refused. Throws CatalogueError, naming the line for a failure within the text: text that
+// is not UTF-8 or holds a NUL, a statement that sets the key or the cipher settings, ATTACH and
+// ROLLBACK are refused.
+void buildSqlCipherCatalogue(const QByteArray &script,
+                             const QString &fileName,
+                             const QByteArray &key);
 void buildSqlCipherCatalogue(const QString &sqlText, const QString &fileName, const QByteArray &key);
 
 } // namespace Kv402

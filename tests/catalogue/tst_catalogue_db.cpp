@@ -9,12 +9,61 @@
 #include <QProcess>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Kv402;
 using Kv402::Test::failureOf;
 using Kv402::Test::fileHash;
 using Kv402::Test::Workspace;
 
 namespace {
+
+const QString ToolTimeoutNote = QStringLiteral("the tool must end, not wait on its input");
+constexpr int ToolTimeoutMs = 10000;
+
+// A storage of tables given in memory, for tables that an SQLCipher file cannot hold.
+class TablesInMemory : public CatalogueStorage
+{
+public:
+    explicit TablesInMemory(QList<TableData> tables)
+        : m_tables(std::move(tables))
+    {}
+
+    TableData readTable(const QString &table) const override
+    {
+        for (const TableData &data : m_tables) {
+            if (data.name == table)
+                return data;
+        }
+        throw missingTable(QStringLiteral("memory"), table);
+    }
+    QStringList tableNames() const override
+    {
+        QStringList names;
+        for (const TableData &data : m_tables)
+            names.append(data.name);
+        return names;
+    }
+
+private:
+    QList<TableData> m_tables;
+};
+
+// What the workspace holds, each entry with its kind, to see that a refused command changed
+// nothing.
+QStringList entriesWithKinds(const QString &path)
+{
+    QStringList entries;
+    for (const QFileInfo &entry : QDir(path).entryInfoList(QDir::AllEntries | QDir::System
+                                                           | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        const QString kind = entry.isSymLink() ? "link"
+                             : entry.isDir()   ? "folder"
+                             : entry.isFile()  ? "file"
+                                               : "other";
+        entries.append(entry.fileName() + ':' + kind);
+    }
+    return entries;
+}
 
 const QString ReferenceSql = QStringLiteral(
     "CREATE TABLE num (numeri TEXT);\n"
@@ -47,7 +96,17 @@ private Q_SLOTS:
     void secondProcessCannotOpenIt();
     void fileIsNeverWritten();
     void dumpBuildsTheSameRows();
+    void dumpKeepsEveryValue_data();
+    void dumpKeepsEveryValue();
+    void dumpLeavesOutWhatHoldsNoText();
     void buildFailureNamesTheLine();
+    void buildRefusesScripts_data();
+    void buildRefusesScripts();
+    void buildPassesOverTheScriptsTransaction();
+    void buildTargets_data();
+    void buildTargets();
+    void toolRefusesSourcesAndTargets_data();
+    void toolRefusesSourcesAndTargets();
 };
 
 void CatalogueDbTest::rowsComeInStoredOrder()
@@ -280,6 +339,272 @@ void CatalogueDbTest::buildFailureNamesTheLine()
     QVERIFY2(message.contains(QStringLiteral("line 3")), qPrintable(message));
     QVERIFY2(message.contains(QStringLiteral("no such table: nowhere")), qPrintable(message));
     QVERIFY(!QFile::exists(workspace.filePath(QStringLiteral("Versioni.mdb"))));
+}
+
+void CatalogueDbTest::dumpKeepsEveryValue_data()
+{
+    QTest::addColumn<QByteArray>("utf8"); // null: an SQL NULL
+    QTest::addColumn<QString>("plain");   // must stand in the dump as it is, if not empty
+
+    QTest::newRow("NUL within") << QByteArray("a\0b", 3) << "";
+    QTest::newRow("NUL alone") << QByteArray("\0", 1) << "";
+    QTest::newRow("tab") << QByteArray("a\tb") << "";
+    QTest::newRow("CR") << QByteArray("a\rb") << "";
+    QTest::newRow("LF at the end") << QByteArray("end\n") << "'end'";
+    QTest::newRow("CR LF") << QByteArray("line\r\nnext") << "";
+    QTest::newRow("quotes") << QByteArray("it's \"x\"") << "'it''s \"x\"'";
+    QTest::newRow("SQL within") << QByteArray("'); DROP TABLE t; --") << "";
+    QTest::newRow("non-ASCII") << QByteArray("Fran\xC3\xA7"
+                                             "ais \xE2\x82\xAC \xF0\x9D\x84\x9E")
+                               << "'Français € 𝄞'";
+    QTest::newRow("control characters") << QByteArray("\x01\x1B\x7F\xC2\x85") << "";
+    QTest::newRow("mixed") << QByteArray("'\0'\n\t\xC3\xA9", 7) << "";
+    QTest::newRow("empty") << QByteArray("") << "";
+    QTest::newRow("null") << QByteArray() << "";
+}
+
+void CatalogueDbTest::dumpKeepsEveryValue()
+{
+    QFETCH(QByteArray, utf8);
+    QFETCH(QString, plain);
+
+    // The value goes in as bytes, since the script may not hold a NUL itself.
+    const QString value = utf8.isNull() ? QStringLiteral("NULL")
+                                        : QStringLiteral("CAST(X'%1' AS TEXT)")
+                                              .arg(QString::fromLatin1(utf8.toHex()));
+    const FieldValue expected = utf8.isNull() ? FieldValue() : QString::fromUtf8(utf8);
+    Workspace workspace;
+    workspace.buildCatalogue(QStringLiteral("CREATE TABLE t (v TEXT, after TEXT);\n"
+                                            "INSERT INTO t VALUES (%1, 'next');\n")
+                                 .arg(value));
+    const auto original = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const QList<FieldValue> row{expected, QStringLiteral("next")};
+    QCOMPARE(original->OpenRecordset(QStringLiteral("t"))->table().rows,
+             QList<QList<FieldValue>>{row});
+
+    const QString dump = dumpCatalogue(*original);
+    // Only the line ends of the statements are control characters.
+    for (const QString &line : dump.split(QLatin1Char('\n'))) {
+        for (const QChar character : line)
+            QVERIFY2(character.category() != QChar::Other_Control, qPrintable(dump));
+    }
+    QVERIFY2(dump.contains(plain), qPrintable(dump));
+
+    workspace.buildCatalogue(dump, QStringLiteral("copy.mdb"));
+    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("copy.mdb"));
+    QCOMPARE(copy->OpenRecordset(QStringLiteral("t"))->table().rows, QList<QList<FieldValue>>{row});
+    QCOMPARE(dumpCatalogue(*copy), dump);
+}
+
+void CatalogueDbTest::dumpLeavesOutWhatHoldsNoText()
+{
+    // As an Access catalogue delivers tables whose columns of pictures cannot be read as text.
+    TableData pictures{"Pictures", {}, {{}, {}}, {"Photo", "Logo"}};
+    TableData versions{"Versioni1", {"Versione", "File"}, {{"1.0", "V10.S28"}}, {"Photo"}};
+    TableData plain{"num", {"numeri"}, {{"1"}}, {}};
+    const CatalogueDatabase catalogue(QStringLiteral("memory"),
+                                      std::make_shared<TablesInMemory>(
+                                          QList{pictures, versions, plain}));
+    QStringList notes;
+    const QString dump = dumpCatalogue(catalogue, &notes);
+    QCOMPARE(notes,
+             (QStringList{"table \"Pictures\" left out: none of its columns (\"Photo\", \"Logo\") "
+                          "holds text",
+                          "columns of table \"Versioni1\" left out, as they hold no text: "
+                          "\"Photo\""}));
+
+    Workspace workspace;
+    workspace.buildCatalogue(dump);
+    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    QCOMPARE(copy->tableNames(), (QStringList{"Versioni1", "num"}));
+    for (const TableData &table : {versions, plain}) {
+        const TableData read = copy->OpenRecordset(table.name)->table();
+        QCOMPARE(read.columns, table.columns);
+        QCOMPARE(read.rows, table.rows);
+    }
+}
+
+void CatalogueDbTest::buildRefusesScripts_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray start = "CREATE TABLE num (numeri TEXT);\n\n";
+    const QByteArray row = "INSERT INTO num VALUES ('1');\n";
+    QTest::newRow("Latin-1") << start
+                                    + "INSERT INTO num VALUES ('Fran\xE7"
+                                      "ais');\n"
+                             << "line 3: the text is not UTF-8";
+    QTest::newRow("overlong") << start + row + "-- \xC0\xAF\n"
+                              << "line 4: the text is not UTF-8";
+    QTest::newRow("surrogate") << start + "INSERT INTO num VALUES ('\xED\xA0\x80');"
+                               << "line 3: the text is not UTF-8";
+    QTest::newRow("cut short") << start + row + "INSERT INTO num VALUES ('\xE2\x82');"
+                               << "line 4: the text is not UTF-8";
+    QTest::newRow("NUL") << start + QByteArray("INSERT INTO num VALUES ('a\0b');\n", 33) + row
+                         << "line 3: the text holds a NUL character";
+
+    const QString keyRefused = QStringLiteral(
+        "is refused: the build sets the key and the cipher settings itself");
+    QTest::newRow("key") << start + "PRAGMA key = 'other';\n" + row
+                         << "line 3: PRAGMA key " + keyRefused;
+    QTest::newRow("key of a schema, in capitals") << start + row + "  PRAGMA MAIN.KEY='other';"
+                                                  << "line 4: PRAGMA KEY " + keyRefused;
+    QTest::newRow("rekey quoted") << start + "PRAGMA \"rekey\" = 'other';"
+                                  << "line 3: PRAGMA rekey " + keyRefused;
+    QTest::newRow("hexkey") << start + "PRAGMA hexkey = '0102';"
+                            << "line 3: PRAGMA hexkey";
+    QTest::newRow("hexrekey") << start + "PRAGMA hexrekey = '0102';"
+                              << "line 3: PRAGMA hexrekey";
+    QTest::newRow("cipher settings") << start + "PRAGMA cipher_page_size = 4096;"
+                                     << "line 3: PRAGMA cipher_page_size " + keyRefused;
+    QTest::newRow("cipher format") << start + "PRAGMA main.cipher_compatibility = 4;"
+                                   << "line 3: PRAGMA cipher_compatibility";
+    QTest::newRow("key derivation") << start + "PRAGMA kdf_iter = 1000;"
+                                    << "line 3: PRAGMA kdf_iter";
+    QTest::newRow("attach with a key")
+        << start + "ATTACH DATABASE 'other.db' AS other KEY 'k';"
+        << "line 3: ATTACH is refused: a catalogue is built in one file";
+    QTest::newRow("rollback") << start + "BEGIN;\n" + row + "ROLLBACK;\n" + row
+                              << "line 5: ROLLBACK is refused: the build runs in one transaction";
+}
+
+void CatalogueDbTest::buildRefusesScripts()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QString, expected);
+
+    Workspace workspace;
+    workspace.buildCatalogue(ReferenceSql);
+    const QString path = workspace.filePath(QStringLiteral("Versioni.mdb"));
+    const QByteArray before = fileHash(path);
+
+    const QString message = failureOf([&] { buildCatalogue(script, path); });
+    QVERIFY2(message.contains(expected), qPrintable(message));
+    // The earlier catalogue stays as it was, and nothing else is left behind.
+    QCOMPARE(fileHash(path), before);
+    QCOMPARE(QDir(workspace.path()).entryList(QDir::Files), QStringList{"Versioni.mdb"});
+}
+
+void CatalogueDbTest::buildPassesOverTheScriptsTransaction()
+{
+    Workspace workspace;
+    workspace.buildCatalogue(QStringLiteral("BEGIN TRANSACTION;\n"
+                                            "CREATE TABLE num (numeri TEXT);\n"
+                                            "INSERT INTO num VALUES ('1');\n"
+                                            "COMMIT;\n"
+                                            "BEGIN; INSERT INTO num VALUES ('2'); END;\n"
+                                            "SAVEPOINT s; INSERT INTO num VALUES ('x');\n"
+                                            "ROLLBACK TO s; RELEASE s;\n"
+                                            "INSERT INTO num VALUES ('3');\n"));
+    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    QCOMPARE(db->OpenRecordset(QStringLiteral("num"))->table().rows,
+             (QList<QList<FieldValue>>{{"1"}, {"2"}, {"3"}}));
+}
+
+void CatalogueDbTest::buildTargets_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("refused"); // otherwise built, through the link
+
+    QTest::newRow("a FIFO") << "pipe" << true;
+    QTest::newRow("a folder") << "folder" << true;
+    QTest::newRow("a link to a FIFO") << "pipe-link" << true;
+    QTest::newRow("a link to a catalogue") << "catalogue-link" << false;
+}
+
+void CatalogueDbTest::buildTargets()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, refused);
+
+    Workspace workspace;
+    QVERIFY(QDir(workspace.path()).mkdir(QStringLiteral("folder")));
+    QCOMPARE(mkfifo(qPrintable(workspace.filePath(QStringLiteral("pipe"))), 0600), 0);
+    QVERIFY(QFile::link(QStringLiteral("pipe"), workspace.filePath("pipe-link")));
+    workspace.buildCatalogue(QStringLiteral("CREATE TABLE num (numeri TEXT);"));
+    QVERIFY(QFile::link(QStringLiteral("Versioni.mdb"), workspace.filePath("catalogue-link")));
+    const QStringList entries = entriesWithKinds(workspace.path());
+
+    const QString message = failureOf([&] { workspace.buildCatalogue(ReferenceSql, target); });
+    // Nothing is replaced by a plain file: a link stays a link to the file it names.
+    QCOMPARE(entriesWithKinds(workspace.path()), entries);
+    if (refused) {
+        QVERIFY2(message.contains(QStringLiteral("is not a regular file")), qPrintable(message));
+        return;
+    }
+    QCOMPARE(message, QString());
+    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    QCOMPARE(db->OpenRecordset(QStringLiteral("num"))->table().rows.size(), 4);
+}
+
+void CatalogueDbTest::toolRefusesSourcesAndTargets_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("expected");
+
+    const QString notRegular = QStringLiteral("it is not a regular file");
+    QTest::newRow("source a FIFO") << "pipe"
+                                   << "new.mdb"
+                                   << "cannot read \"pipe\": " + notRegular;
+    QTest::newRow("source endless") << "/dev/zero"
+                                    << "new.mdb"
+                                    << "cannot read \"/dev/zero\": " + notRegular;
+    QTest::newRow("source a folder") << "folder"
+                                     << "new.mdb"
+                                     << "cannot read \"folder\": " + notRegular;
+    QTest::newRow("target a device") << "source.sql"
+                                     << "/dev/null"
+                                     << "cannot write \"/dev/null\": " + notRegular;
+    QTest::newRow("target a FIFO") << "source.sql"
+                                   << "pipe"
+                                   << "cannot write \"pipe\": " + notRegular;
+    QTest::newRow("target a folder") << "source.sql"
+                                     << "folder"
+                                     << "cannot write \"folder\": " + notRegular;
+    QTest::newRow("target a link to a device") << "source.sql"
+                                               << "device-link"
+                                               << "cannot write \"device-link\": " + notRegular;
+    QTest::newRow("target the source") << "source.sql"
+                                       << "source.sql"
+                                       << "cannot write \"source.sql\": it is the input file";
+    QTest::newRow("target the source through a link")
+        << "source.sql"
+        << "source-link.sql"
+        << "cannot write \"source-link.sql\": it is the input file";
+}
+
+void CatalogueDbTest::toolRefusesSourcesAndTargets()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(QString, expected);
+
+    Workspace workspace;
+    workspace.writeFile(QStringLiteral("source.sql"), ReferenceSql.toUtf8());
+    QVERIFY(QDir(workspace.path()).mkdir(QStringLiteral("folder")));
+    QCOMPARE(mkfifo(qPrintable(workspace.filePath(QStringLiteral("pipe"))), 0600), 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), workspace.filePath("device-link")));
+    QVERIFY(QFile::link(QStringLiteral("source.sql"), workspace.filePath("source-link.sql")));
+    const QStringList entries = entriesWithKinds(workspace.path());
+    const QByteArray sourceHash = fileHash(workspace.filePath(QStringLiteral("source.sql")));
+
+    QProcess tool;
+    tool.start(QStringLiteral(KV402_TOOL), {"catalogue", "build", source, target});
+    const bool ended = tool.waitForFinished(ToolTimeoutMs);
+    if (!ended)
+        tool.kill();
+    QVERIFY2(ended, qPrintable(ToolTimeoutNote));
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 1);
+    const QString said = QString::fromUtf8(tool.readAllStandardError());
+    QVERIFY2(said.contains(expected), qPrintable(said));
+
+    QCOMPARE(entriesWithKinds(workspace.path()), entries);
+    QCOMPARE(fileHash(workspace.filePath(QStringLiteral("source.sql"))), sourceHash);
+    QVERIFY(QFileInfo(QStringLiteral("/dev/null")).isSymLink()
+            || !QFileInfo(QStringLiteral("/dev/null")).isFile());
 }
 
 QTEST_GUILESS_MAIN(CatalogueDbTest)

@@ -8,6 +8,9 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Kv402;
 using Kv402::Test::s2Record;
 using Kv402::Test::s2Records;
@@ -100,6 +103,8 @@ private Q_SLOTS:
     void fileFailures();
     void imageTool_data();
     void imageTool();
+    void imageToolRefusesOutputs_data();
+    void imageToolRefusesOutputs();
 };
 
 void SrecordImageTest::hexByte_data()
@@ -507,6 +512,65 @@ void SrecordImageTest::imageTool()
     QFile out(workspace.filePath(QStringLiteral("out.bin")));
     QVERIFY(out.open(QIODevice::ReadOnly));
     QCOMPARE(out.readAll(), output);
+}
+
+void SrecordImageTest::imageToolRefusesOutputs_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("a device") << "/dev/null"
+                              << QByteArray("cannot write \"/dev/null\": it is not a regular file");
+    QTest::newRow("a link to a device")
+        << "device-link" << QByteArray("cannot write \"device-link\": it is not a regular file");
+    QTest::newRow("a FIFO") << "pipe"
+                            << QByteArray("cannot write \"pipe\": it is not a regular file");
+    QTest::newRow("a folder") << "folder"
+                              << QByteArray("cannot write \"folder\": it is not a regular file");
+    QTest::newRow("the data file")
+        << "DATA.S28" << QByteArray("cannot write \"DATA.S28\": it is the input file");
+    QTest::newRow("the data file through a link")
+        << "data-link" << QByteArray("cannot write \"data-link\": it is the input file");
+    QTest::newRow("the data file by a hard link")
+        << "hard-link" << QByteArray("cannot write \"hard-link\": it is the input file");
+}
+
+void SrecordImageTest::imageToolRefusesOutputs()
+{
+    QFETCH(QString, output);
+    QFETCH(QByteArray, message);
+
+    Workspace workspace;
+    const QByteArray text = s2Record(0x300000, "abc") + "\r\n";
+    workspace.writeFile(QStringLiteral("DATA.S28"), text);
+    QVERIFY(QDir(workspace.path()).mkdir(QStringLiteral("folder")));
+    QCOMPARE(mkfifo(qPrintable(workspace.filePath(QStringLiteral("pipe"))), 0600), 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), workspace.filePath("device-link")));
+    QVERIFY(QFile::link(QStringLiteral("DATA.S28"), workspace.filePath("data-link")));
+    QCOMPARE(link(qPrintable(workspace.filePath(QStringLiteral("DATA.S28"))),
+                  qPrintable(workspace.filePath(QStringLiteral("hard-link")))),
+             0);
+    const QStringList entries
+        = QDir(workspace.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+
+    QProcess tool;
+    tool.start(QStringLiteral(KV402_TOOL), {"image", "DATA.S28", "-o", output});
+    QVERIFY(tool.waitForFinished());
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 1);
+    const QByteArray said = tool.readAllStandardError();
+    QVERIFY2(said.contains(message), said.constData());
+
+    // Everything stays as it was: no file in place of a device, a FIFO or a folder, no
+    // temporary file, the data file unchanged.
+    QCOMPARE(QDir(workspace.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             entries);
+    QVERIFY(!QFileInfo(workspace.filePath(QStringLiteral("pipe"))).isFile());
+    QVERIFY(QFileInfo(workspace.filePath(QStringLiteral("folder"))).isDir());
+    QVERIFY(!QFileInfo(QStringLiteral("/dev/null")).isFile());
+    QFile data(workspace.filePath(QStringLiteral("DATA.S28")));
+    QVERIFY(data.open(QIODevice::ReadOnly));
+    QCOMPARE(data.readAll(), text);
 }
 
 QTEST_GUILESS_MAIN(SrecordImageTest)

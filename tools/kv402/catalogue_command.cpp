@@ -3,10 +3,18 @@
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
 #include "catalogue/catalogue_sql.h"
+#include "loader/srecord_core.h"
+#include "tools/kv402/save_file.h"
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Kv402::Tool {
 
@@ -24,17 +32,57 @@ void printError(const QString &text)
 
 namespace {
 
+const char ReadFailure[] = "kv402: cannot read \"%1\": %2\n";
+
+// The bytes of a source, which must be a regular file: a FIFO or a device such as /dev/zero could
+// be read for ever. It is opened without waiting, so that a FIFO without a writer cannot hold the
+// opening either. On failure the result is empty and why says what failed.
+std::optional<QByteArray> readSource(const QString &source, QString &why)
+{
+    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
+    }
+    struct stat info;
+    const bool statted = fstat(fd, &info) == 0;
+    if (!statted || !S_ISREG(info.st_mode)) {
+        why = statted ? QString::fromUtf8(NotRegularFile)
+                      : QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return std::nullopt;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        why = file.errorString();
+        ::close(fd);
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        why = file.errorString();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 int build(const QString &source, const QString &target)
 {
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly)) {
-        printError(
-            QStringLiteral("kv402: cannot read \"%1\": %2\n").arg(source, file.errorString()));
+    const std::string refusal = outputRefusal(QFile::encodeName(source).toStdString(),
+                                              QFile::encodeName(target).toStdString());
+    if (!refusal.empty()) {
+        printError(QStringLiteral("kv402: cannot write \"%1\": %2\n")
+                       .arg(target, QString::fromStdString(refusal)));
         return Failure;
     }
-    const QString sql = QString::fromUtf8(file.readAll());
+    QString why;
+    const std::optional<QByteArray> script = readSource(source, why);
+    if (!script) {
+        printError(QString::fromLatin1(ReadFailure).arg(source, why));
+        return Failure;
+    }
     try {
-        buildCatalogue(sql, target);
+        buildCatalogue(*script, target);
     } catch (const CatalogueError &error) {
         printError(QStringLiteral("kv402: %1 (source \"%2\")\n").arg(error.message(), source));
         return Failure;
@@ -46,7 +94,10 @@ int dump(const QString &fileName)
 {
     try {
         const auto catalogue = CatalogueDatabase::OpenDatabase(fileName);
-        printOut(dumpCatalogue(*catalogue));
+        QStringList notes;
+        printOut(dumpCatalogue(*catalogue, &notes));
+        for (const QString &note : std::as_const(notes))
+            printError(QStringLiteral("kv402: %1\n").arg(note));
     } catch (const CatalogueError &error) {
         printError(QStringLiteral("kv402: %1\n").arg(error.message()));
         return Failure;

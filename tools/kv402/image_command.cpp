@@ -109,8 +109,17 @@ std::string readDataFile(const std::string &source, RecordReader &reader, std::s
     return reader.reading().failure(source);
 }
 
+int cannotWrite(const std::string &target, const std::string &why)
+{
+    printError("kv402: cannot write \"" + target + "\": " + why + '\n');
+    return Failure;
+}
+
 int writeImage(const std::string &source, const std::string &target)
 {
+    const std::string refusal = outputRefusal(source, target);
+    if (!refusal.empty())
+        return cannotWrite(target, refusal);
     const Memory memory = reserveMemory();
     if (memory.image.empty()) {
         printError("kv402: no memory for the image: " + std::string(std::strerror(errno)) + '\n');
@@ -131,10 +140,8 @@ int writeImage(const std::string &source, const std::string &target)
 
     // The blocks are the first N * 256 bytes of the image, as the terminal receives them.
     const std::string why = saveFile(target, memory.image.first(size_t(blocks) * Image::BlockSize));
-    if (!why.empty()) {
-        printError("kv402: cannot write \"" + target + "\": " + why + '\n');
-        return Failure;
-    }
+    if (!why.empty())
+        return cannotWrite(target, why);
     std::printf("blocks: %d\nhighest index: 0x%X\nwrong checksums: %s\n",
                 blocks,
                 unsigned(reading.lngImageEnd),

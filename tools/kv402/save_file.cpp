@@ -1,5 +1,7 @@
 #include "tools/kv402/save_file.h"
 
+#include "loader/srecord_core.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -76,6 +78,8 @@ std::string saveFile(const std::string &fileName, std::span<const char> bytes)
         return "Existing file " + fileName + " is not writable";
     if (exists && S_ISDIR(existing.st_mode))
         return "Filename refers to a directory";
+    if (exists && !S_ISREG(existing.st_mode))
+        return std::string(NotRegularFile);
 
     const std::string target = finalFileName(fileName);
     std::string temporary = target + ".XXXXXX";
@@ -96,6 +100,22 @@ std::string saveFile(const std::string &fileName, std::span<const char> bytes)
     if (!why.empty())
         unlink(temporary.c_str());
     return why;
+}
+
+std::string outputRefusal(const std::string &input, const std::string &output)
+{
+    struct stat existing;
+    if (stat(output.c_str(), &existing) != 0)
+        return {};
+    if (!S_ISREG(existing.st_mode))
+        return std::string(NotRegularFile);
+    // The same file under another name, through a link or a hard link, has the same identity.
+    struct stat source;
+    if (stat(input.c_str(), &source) == 0 && source.st_dev == existing.st_dev
+        && source.st_ino == existing.st_ino) {
+        return "it is the input file";
+    }
+    return {};
 }
 
 } // namespace Kv402::Tool

@@ -11,4 +11,9 @@ namespace Kv402::Tool {
 // as it was and the result says why, in QSaveFile's words; it is empty on success.
 std::string saveFile(const std::string &fileName, std::span<const char> bytes);
 
+// Why a command that reads input must not write output, in a few words; empty when it may. An
+// output that exists must be a regular file, through any symbolic links (a device node or a FIFO
+// would be replaced by a plain file), and must not be the input itself under any name.
+std::string outputRefusal(const std::string &input, const std::string &output);
+
 } // namespace Kv402::Tool
