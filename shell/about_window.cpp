@@ -126,6 +126,9 @@ FormAbout::FormAbout(QWidget *parent)
                        DefaultPointSize,
                        twipsRect(2280, 2640, 1215, 255),
                        this);
+    // The places stay as designed; a detail that is not filled in is simply not there.
+    for (QLabel *detail : {Label3, Label5, Label6})
+        detail->setVisible(!detail->text().isEmpty());
 
     // A solid rule in the desktop's grey-text colour: the colour of disabled text, which the
     // platform's palette carries as the disabled window text.

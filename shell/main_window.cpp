@@ -28,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 
 namespace Kv402 {
 
@@ -392,20 +393,23 @@ void frmMain::selectEntry(QComboBox *list, int index)
 
 void frmMain::fillDistinct(QComboBox *list, const QString &field)
 {
+    // Exact, case-sensitive: "1" and "01", "a" and "A" are different entries. The entries keep
+    // the order of their first rows. A set keeps this linear: catalogues of many thousand rows
+    // would otherwise take seconds to start.
+    QSet<QString> listed;
+    for (int i = 0; i < list->count(); ++i)
+        listed.insert(list->itemText(i));
+    QStringList added;
     rsVersions->MoveFirst();
     while (!rsVersions->Eof()) {
-        const QString value = rsVersions->Fields(field);
-        // Exact, case-sensitive: "1" and "01", "a" and "A" are different entries.
-        bool found = false;
-        const int count = list->count();
-        for (int i = 0; i < count; ++i) {
-            if (list->itemText(i) == value)
-                found = true;
+        QString value = rsVersions->Fields(field);
+        if (!listed.contains(value)) {
+            listed.insert(value);
+            added.append(std::move(value));
         }
-        if (!found)
-            list->addItem(value);
         rsVersions->MoveNext();
     }
+    list->addItems(added);
 }
 
 bool frmMain::Form_Load()
@@ -539,6 +543,7 @@ void frmMain::Combo4_Click()
 void frmMain::lngita_Click()
 {
     applyCaptionSet(this, ItalianCaptions);
+    m_qtTranslation.follow(Language::Italian);
     if (m_loading)
         showLoadingCaption();
 }
@@ -546,6 +551,7 @@ void frmMain::lngita_Click()
 void frmMain::lngeng_Click()
 {
     applyCaptionSet(this, EnglishCaptions);
+    m_qtTranslation.follow(Language::English);
     if (m_loading)
         showLoadingCaption();
 }

@@ -3,6 +3,7 @@
 #include "loader/srecord_image.h"
 #include "loader/terminal_link.h"
 #include "shell/message_box.h"
+#include "shell/qt_translation.h"
 #include "shell/settings_record.h"
 #include "shell/texts.h"
 
@@ -174,6 +175,7 @@ private:
     QList<std::function<void()>> m_heldMessages;
     std::optional<FinishedRun> m_heldFinish;
     QPointer<HelpWindow> m_helpWindow;
+    QtTranslation m_qtTranslation;
 
     // The chosen version has a catalogue row in the chosen language, so strDataFile names its
     // data file.

@@ -2,6 +2,7 @@
 
 #include "shell/texts.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QSettings>
 
@@ -14,6 +15,41 @@ const char LeftKey[] = "MainLeft";
 const char TopKey[] = "MainTop";
 const char WidthKey[] = "MainWidth";
 const char HeightKey[] = "MainHeight";
+
+// Where QSettings keeps the records of one scope, asked of a record that does not exist: making a
+// QSettings reads its files at once.
+QString recordFolder(QSettings::Scope scope)
+{
+    const QSettings probe(QSettings::NativeFormat,
+                          scope,
+                          QStringLiteral("kv402-location-probe"),
+                          QStringLiteral("probe"));
+    // <folder>/kv402-location-probe/probe.conf
+    return QFileInfo(QFileInfo(probe.fileName()).path()).path();
+}
+
+// A FIFO, a device or a folder in the place of one of the record's files would block start-up or
+// be replaced by a file: such a record is neither read nor written.
+bool recordIsUsable()
+{
+#ifdef Q_OS_WIN
+    // The record lives in the registry.
+    return true;
+#else
+    const QString name = Texts::programTitle();
+    for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope}) {
+        const QString folder = recordFolder(scope);
+        // The application's file, and the organisation's, which QSettings reads as a fallback.
+        for (const QString &file : {QStringLiteral("%1/%2/%2.conf").arg(folder, name),
+                                    QStringLiteral("%1/%2.conf").arg(folder, name)}) {
+            const QFileInfo info(file);
+            if (info.exists() && !info.isFile())
+                return false;
+        }
+    }
+    return true;
+#endif
+}
 
 QSettings openRecord()
 {
@@ -39,6 +75,8 @@ float readKey(QSettings &settings, const char *key, float fallback)
 
 WindowGeometryTwips readGeometry()
 {
+    if (!recordIsUsable())
+        return Defaults;
     QSettings settings = openRecord();
     settings.beginGroup(QLatin1String(Group));
     WindowGeometryTwips geometry;
@@ -51,6 +89,8 @@ WindowGeometryTwips readGeometry()
 
 void writeGeometry(const WindowGeometryTwips &geometry)
 {
+    if (!recordIsUsable())
+        return;
     QSettings settings = openRecord();
     settings.beginGroup(QLatin1String(Group));
     settings.setValue(QLatin1String(LeftKey), QString::number(geometry.left));

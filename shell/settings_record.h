@@ -21,10 +21,11 @@ namespace SettingsRecord {
 inline constexpr WindowGeometryTwips Defaults{1000, 1000, 6500, 6500};
 
 // Reads the four keys in their order. An absent key, or one whose text is not a number, gives its
-// default: a stray value must not keep the program from starting.
+// default: a stray value must not keep the program from starting. A record that is not a regular
+// file (a FIFO, a device, a folder) is not read: every key takes its default.
 WindowGeometryTwips readGeometry();
 
-// Writes the four keys in their order.
+// Writes the four keys in their order; not into a record that is not a regular file.
 void writeGeometry(const WindowGeometryTwips &geometry);
 
 } // namespace SettingsRecord

@@ -153,7 +153,8 @@ inline QString aboutRevision()
 }
 
 // The maker's details in the About window. Put the maker's own company line, postal address (one
-// line) and telephone number here; nothing else needs to change.
+// line) and telephone number here; nothing else needs to change. An empty detail shows no line:
+// a placeholder would look broken to a technician.
 inline QString makerCompany()
 {
     return QStringLiteral("Velmar");
@@ -161,12 +162,12 @@ inline QString makerCompany()
 
 inline QString makerAddress()
 {
-    return QStringLiteral("Company address");
+    return QString();
 }
 
 inline QString makerTelephone()
 {
-    return QStringLiteral("Telephone");
+    return QString();
 }
 
 // The help window's buttons.

@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -108,6 +110,7 @@ private Q_SLOTS:
 
     void captionSets();
     void messagesFollowTheLanguage();
+    void qtButtonsFollowTheLanguage();
 
     void accessAndEncryptedCataloguesBehaveAlike();
     void accessCatalogueFailures_data();
@@ -506,6 +509,29 @@ void SelectionTest::messagesFollowTheLanguage()
                           "Version not available",
                           "Version not available",
                           "Versione non disponibile"}));
+}
+
+// The message boxes' standard buttons speak the interface language too.
+void SelectionTest::qtButtonsFollowTheLanguage()
+{
+    Started started(catalogue({"1"}, {}));
+    frmMain &window = *started.window;
+    const auto buttons = [] {
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        return QStringList{box.button(QMessageBox::Yes)->text(),
+                           box.button(QMessageBox::No)->text(),
+                           box.button(QMessageBox::Cancel)->text()};
+    };
+    QCOMPARE(buttons(), (QStringList{"&Yes", "&No", "Cancel"}));
+    window.lngita->trigger();
+    QCOMPARE(buttons(), (QStringList{"&Sì", "&No", "Annulla"}));
+    window.lngeng->trigger();
+    QCOMPARE(buttons(), (QStringList{"&Yes", "&No", "Cancel"}));
+    // The window's end leaves Qt's texts as they were.
+    window.lngita->trigger();
+    started.window.reset();
+    QCOMPARE(buttons().first(), "&Yes");
 }
 
 namespace {

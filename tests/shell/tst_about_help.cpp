@@ -255,6 +255,8 @@ void AboutHelpTest::aboutControls()
     QCOMPARE(label->parentWidget(), &about);
     QCOMPARE(label->geometry(), place);
     QCOMPARE(label->text(), text);
+    // A maker's detail that is not filled in shows no line, never a placeholder.
+    QCOMPARE(label->isVisibleTo(&about), name.startsWith("Picture") || !text.isEmpty());
     // The point size of the window's design, smaller only where the desktop's face is too wide
     // for the text to fit.
     const int room = label->contentsRect().width();

@@ -8,6 +8,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,6 +18,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -22,6 +26,8 @@
 
 #include <algorithm>
 #include <cmath>
+
+#include <sys/stat.h>
 
 using namespace Kv402;
 using Kv402::Test::ScriptedMessages;
@@ -101,6 +107,8 @@ private Q_SLOTS:
     void settingsWrittenOnClose();
     void settingsLeftAloneWhenMinimized();
     void settingsValueNotANumber();
+    void settingsRecordNotAFile_data();
+    void settingsRecordNotAFile();
     void exitCommandCloses();
 
 private:
@@ -497,6 +505,46 @@ void MainWindowTest::settingsLeftAloneWhenMinimized()
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "KV402Master", "KV402Master");
     QCOMPARE(settings.allKeys(), QStringList{"Settings/MainLeft"});
     QCOMPARE(settings.value("Settings/MainLeft").toString(), "1234");
+}
+
+void MainWindowTest::settingsRecordNotAFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("link to a device") << "device";
+}
+
+// Reading a FIFO would block start-up before the window shows; writing would put a file in the
+// place of what the user keeps there.
+void MainWindowTest::settingsRecordNotAFile()
+{
+    QFETCH(QString, kind);
+    const QString folder = m_settingsDir.filePath("KV402Master");
+    const QString record = folder + "/KV402Master.conf";
+    QVERIFY(QDir().mkpath(folder));
+    QFile::remove(record);
+    const QByteArray path = QFile::encodeName(record);
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkdir(record));
+    else
+        QVERIFY(QFile::link("/dev/zero", record));
+    // Whatever happens, the next test finds a record it can open.
+    const auto removeRecord = qScopeGuard([&] {
+        if (!QFile::remove(record))
+            QDir(record).removeRecursively();
+    });
+
+    StartedWindow started(catalogueSql({"1"}));
+    QVERIFY(started.loaded);
+    QCOMPARE(started.window->geometryRecordRead(), SettingsRecord::Defaults);
+    started.window->show();
+    QVERIFY(started.window->close());
+    const QFileInfo after(record);
+    QVERIFY(after.exists());
+    QVERIFY(!after.isFile());
 }
 
 void MainWindowTest::settingsValueNotANumber()
