@@ -53,8 +53,8 @@ void frmMain::Combo_Send_Click()
     }
     // Without a catalogue row for this version and language there is no data file: loading the
     // file of an earlier choice would put other software into the terminal.
-    if (!m_versionFound) {
-        const bool chosen = Combo3->currentIndex() >= 0 && Combo4->currentIndex() >= 0;
+    const bool chosen = Combo3->currentIndex() >= 0 && Combo4->currentIndex() >= 0;
+    if (!chosen || !m_versionFound) {
         showMessage({chosen ? Texts::VersionNotInLanguage.in(language())
                             : Texts::VersionNotAvailable.in(language())});
         return;
