@@ -25,6 +25,7 @@ public:
         std::fprintf(stderr, "unexpected message: %s\n", qPrintable(message.text));
         std::exit(1);
     }
+    void withdraw() override {}
 };
 
 // Makes the workspace (the first argument, else the demo workspace) the current directory and

@@ -71,29 +71,34 @@ DataFileReading readDataText(QByteArrayView text, const QString &fileName)
     return reader.finish();
 }
 
-DataFileReading readDataFile(const QString &strDataFile)
+DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *stop)
 {
-    const QFileInfo info(strDataFile);
+    const QFileInfo info(fileName);
     if (!info.exists())
-        return fileFailure(strDataFile, DataFileProblem::FileMissing, {});
+        return fileFailure(fileName, DataFileProblem::FileMissing, {});
     // A device or a pipe could hold the reading for ever.
     if (!info.isFile())
-        return fileFailure(strDataFile,
+        return fileFailure(fileName,
                            DataFileProblem::FileUnreadable,
                            QString::fromUtf8(NotRegularFile));
-    QFile file(strDataFile);
+    QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return fileFailure(strDataFile, DataFileProblem::FileUnreadable, file.errorString());
+        return fileFailure(fileName, DataFileProblem::FileUnreadable, file.errorString());
 
-    DataTextReader reader(strDataFile);
+    DataTextReader reader(fileName);
     QByteArray piece(FilePieceSize, Qt::Uninitialized);
     qint64 got = 0;
     while ((got = file.read(piece.data(), piece.size())) > 0) {
+        if (stop && stop->load()) {
+            DataFileReading stopped;
+            stopped.stopped = true;
+            return stopped;
+        }
         if (!reader.add(QByteArrayView(piece.constData(), got)))
             break;
     }
     if (got < 0)
-        return fileFailure(strDataFile, DataFileProblem::FileUnreadable, file.errorString());
+        return fileFailure(fileName, DataFileProblem::FileUnreadable, file.errorString());
     return reader.finish();
 }
 

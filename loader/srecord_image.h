@@ -8,6 +8,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+
 namespace Kv402 {
 
 // The image of a data file as the window and the terminal link hand it on (see Image).
@@ -48,8 +50,10 @@ struct DataFileReading
     int failureColumn = 0;
     // The system's reason when the file cannot be opened or read.
     QString fileError{};
+    // The reading was stopped before its end; nothing else holds.
+    bool stopped = false;
 
-    bool ok() const { return problem == DataFileProblem::None; }
+    bool ok() const { return problem == DataFileProblem::None && !stopped; }
 };
 
 // Reads data-file text handed over in pieces of any size, as they come from the file: a line
@@ -77,9 +81,10 @@ private:
     RecordReader m_records;
 };
 
-// Reads the file named by strDataFile, used as it is: a name without a directory is found in the
-// current directory.
-DataFileReading readDataFile(const QString &strDataFile);
+// Reads the data file, its name used as it is: a name without a directory is found in the
+// current directory. A stop request, when given, ends the reading between two pieces of the file:
+// a file of gigabytes takes seconds.
+DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *stop = nullptr);
 // Reads the text of a data file held in memory; fileName only names it in the failure sentence.
 DataFileReading readDataText(QByteArrayView text, const QString &fileName);
 

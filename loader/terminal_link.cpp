@@ -5,9 +5,46 @@
 #include <algorithm>
 #include <memory>
 
+Q_LOGGING_CATEGORY(linkLog, "kv402.link", QtWarningMsg)
+
 namespace Kv402 {
 
 namespace {
+
+const char *eventName(LinkEvent::Kind kind)
+{
+    switch (kind) {
+    case LinkEvent::Kind::CableNotConnected:
+        return "cable not connected";
+    case LinkEvent::Kind::CableConnected:
+        return "cable connected";
+    case LinkEvent::Kind::HeaderAccepted:
+        return "header accepted";
+    case LinkEvent::Kind::BlockStarting:
+        return "block starting";
+    case LinkEvent::Kind::BlockAccepted:
+        return "echo accepted";
+    case LinkEvent::Kind::EchoRejected:
+        return "echo rejected";
+    case LinkEvent::Kind::PortFailure:
+        return "port failure";
+    case LinkEvent::Kind::FlashWriteError:
+        return "flash write error";
+    case LinkEvent::Kind::BlockWritten:
+        return "block written";
+    case LinkEvent::Kind::AllBlocksDone:
+        return "all blocks done";
+    case LinkEvent::Kind::TerminalNotAnswering:
+        return "terminal not answering";
+    case LinkEvent::Kind::Stopped:
+        return "stopped";
+    case LinkEvent::Kind::PortNotOpened:
+        return "port not opened";
+    case LinkEvent::Kind::PortError:
+        return "port error";
+    }
+    return "?";
+}
 
 QByteArray headerFor(int blockCount)
 {
@@ -34,14 +71,14 @@ LinkOutcome TerminalLink::run(const MemoryImage &image, int portNumber)
         return LinkOutcome::ImageNotSendable;
     }
     if (stopRequested()) {
-        m_observer.stopped();
+        notify({.kind = LinkEvent::Kind::Stopped});
         return LinkOutcome::Stopped;
     }
 
     const std::unique_ptr<SerialPort> port = m_ports.makePort(portNumber);
     PortOpenFailure failure;
     if (!port->open(portNumber, QString(Link::LineSettings), &failure)) {
-        m_observer.portNotOpened(failure);
+        notify({.kind = LinkEvent::Kind::PortNotOpened, .openFailure = failure});
         return LinkOutcome::PortNotOpened;
     }
     const LinkOutcome outcome = transfer(image, *port);
@@ -52,10 +89,10 @@ LinkOutcome TerminalLink::run(const MemoryImage &image, int portNumber)
 LinkOutcome TerminalLink::transfer(const MemoryImage &image, SerialPort &port)
 {
     if (!port.cts()) {
-        m_observer.cableNotConnected();
+        notify({.kind = LinkEvent::Kind::CableNotConnected});
         return LinkOutcome::CableNotConnected;
     }
-    m_observer.cableConnected();
+    notify({.kind = LinkEvent::Kind::CableConnected});
 
     // The header handshake, repeated until the terminal echoes the header unchanged.
     LinkCounters counters;
@@ -67,17 +104,18 @@ LinkOutcome TerminalLink::transfer(const MemoryImage &image, SerialPort &port)
             return endWaiting(wait, port);
         accepted = echo == header;
         port.setRts(accepted);
+        qCDebug(linkLog) << "header" << header.toHex() << (accepted ? "echoed" : "echo changed");
         // The header's status reply is read and not looked at; RTS stays high for block 0.
         if (const Wait wait = waitForAvailable(port, Link::StatusSize); wait != Wait::Done)
             return endWaiting(wait, port);
         port.readAll();
     }
-    m_observer.headerAccepted(counters.blockCount);
+    notify({.kind = LinkEvent::Kind::HeaderAccepted, .counters = counters});
 
     for (int block = 0; block < counters.blockCount; ++block) {
         const QByteArray data = image.block(block);
         int attempts = 0;
-        m_observer.blockStarting(counters);
+        notify({.kind = LinkEvent::Kind::BlockStarting, .counters = counters});
         for (;;) {
             QByteArray echo;
             if (const Wait wait = exchange(port, data, &echo); wait != Wait::Done)
@@ -88,37 +126,41 @@ LinkOutcome TerminalLink::transfer(const MemoryImage &image, SerialPort &port)
             port.setRts(accepted);
             if (accepted) {
                 ++counters.blocksDone;
-                m_observer.blockAccepted(counters);
+                notify({.kind = LinkEvent::Kind::BlockAccepted, .counters = counters});
             } else {
                 ++attempts;
                 ++counters.errors;
-                m_observer.echoRejected(counters);
+                notify({.kind = LinkEvent::Kind::EchoRejected, .counters = counters});
             }
             if (const Wait wait = waitForAvailable(port, Link::StatusSize); wait != Wait::Done)
                 return endWaiting(wait, port);
             const QByteArray status = port.readAll();
             port.setRts(false);
+            qCDebug(linkLog).nospace()
+                << "block " << block << " attempt " << attempts + (accepted ? 1 : 0) << ": echo "
+                << (accepted ? "accepted" : "rejected") << ", status "
+                << status.left(1).toHex().constData();
 
             if (!accepted) {
                 if (attempts < Link::MaxAttempts)
                     continue;
-                m_observer.portFailure(counters);
+                notify({.kind = LinkEvent::Kind::PortFailure, .counters = counters});
                 return LinkOutcome::PortFailure;
             }
             // Only an accepted block's status reply reports on the flash.
             if (status.at(0) != Link::FlashWritten) {
-                m_observer.flashWriteError(counters);
+                notify({.kind = LinkEvent::Kind::FlashWriteError, .counters = counters});
                 counters.blocksDone = counters.blockCount + 1;
                 port.close();
-                m_observer.blockWritten(counters);
-                m_observer.allBlocksDone(counters);
+                notify({.kind = LinkEvent::Kind::BlockWritten, .counters = counters});
+                notify({.kind = LinkEvent::Kind::AllBlocksDone, .counters = counters});
                 return LinkOutcome::FlashWriteError;
             }
-            m_observer.blockWritten(counters);
+            notify({.kind = LinkEvent::Kind::BlockWritten, .counters = counters});
             break;
         }
     }
-    m_observer.allBlocksDone(counters);
+    notify({.kind = LinkEvent::Kind::AllBlocksDone, .counters = counters});
     return LinkOutcome::Completed;
 }
 
@@ -193,21 +235,34 @@ TerminalLink::Wait TerminalLink::waitForAvailable(SerialPort &port, qint64 count
         [&](int msecs) { port.waitForAvailable(count, msecs); });
 }
 
+void TerminalLink::notify(const LinkEvent &event)
+{
+    qCDebug(linkLog).nospace() << eventName(event.kind) << ": block " << event.counters.blocksDone
+                               << " of " << event.counters.blockCount << ", errors "
+                               << event.counters.errors
+                               << (event.reason.isEmpty() ? QString()
+                                                          : QStringLiteral(", ") + event.reason)
+                               << (event.openFailure.reason.isEmpty()
+                                       ? QString()
+                                       : QStringLiteral(", ") + event.openFailure.reason);
+    m_observer.linkEvent(event);
+}
+
 LinkOutcome TerminalLink::endWaiting(Wait wait, SerialPort &port)
 {
     switch (wait) {
     case Wait::TimedOut:
-        m_observer.terminalNotAnswering();
+        notify({.kind = LinkEvent::Kind::TerminalNotAnswering});
         return LinkOutcome::TerminalNotAnswering;
     case Wait::Stopped:
-        m_observer.stopped();
+        notify({.kind = LinkEvent::Kind::Stopped});
         return LinkOutcome::Stopped;
     case Wait::Failed:
     case Wait::Done:
         break;
     }
     // An empty reason: the port gave none, it only stopped taking bytes.
-    m_observer.portError(port.failure());
+    notify({.kind = LinkEvent::Kind::PortError, .reason = port.failure()});
     return LinkOutcome::PortError;
 }
 

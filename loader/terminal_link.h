@@ -1,84 +1,20 @@
 #pragma once
 
 #include "loader/link_constants.h"
+#include "loader/link_event.h"
 #include "loader/serial_port.h"
 #include "loader/srecord_image.h"
 
+#include <QLoggingCategory>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
 
+// A run traced from the field: QT_LOGGING_RULES="kv402.link.debug=true".
+Q_DECLARE_LOGGING_CATEGORY(linkLog)
+
 namespace Kv402 {
-
-// The counters of a run, as the display shows them.
-struct LinkCounters
-{
-    // N.
-    int blockCount = 0;
-    // Blocks accepted so far; N + 1 once the terminal has reported a flash write error.
-    int blocksDone = 0;
-    // Rejected block echoes, over all blocks.
-    int errors = 0;
-};
-
-// How a run ended.
-enum class LinkOutcome {
-    // Every block accepted and written.
-    Completed,
-    // The terminal could not write a block to its flash; no further block was sent.
-    FlashWriteError,
-    // CTS was low when the port had just been opened; nothing was sent.
-    CableNotConnected,
-    // One block's echo was rejected MaxAttempts times.
-    PortFailure,
-    // The terminal stopped answering, or CTS stayed low for too long.
-    TerminalNotAnswering,
-    Stopped,
-    // The port could not be opened; nothing was sent.
-    PortNotOpened,
-    // The open port stopped working (a USB adapter pulled out, say).
-    PortError,
-    // The image has no block to send, or more than the terminal's memory holds; the port was not
-    // touched.
-    ImageNotSendable,
-};
-
-// Told of a run's events, in the order they happen. Every call comes from the thread that runs
-// the link and may block for as long as it needs (a message waiting for the user): the link holds
-// no lock meanwhile, and the terminal waits. The port is open during every call except
-// portNotOpened, stopped for a stop requested before the run, and the calls that follow a flash
-// write error.
-class LinkObserver
-{
-public:
-    virtual ~LinkObserver() = default;
-
-    // CTS low after opening. The port is then closed and the run ends; the caller may run again.
-    virtual void cableNotConnected() {}
-    // CTS high after opening: the header goes out next.
-    virtual void cableConnected() {}
-    // The terminal accepted the header: N blocks follow.
-    virtual void headerAccepted(int blockCount) { Q_UNUSED(blockCount) }
-    // A block is about to be sent for the first time.
-    virtual void blockStarting(const LinkCounters &counters) { Q_UNUSED(counters) }
-    virtual void blockAccepted(const LinkCounters &counters) { Q_UNUSED(counters) }
-    virtual void echoRejected(const LinkCounters &counters) { Q_UNUSED(counters) }
-    // The last rejected echo's status reply has been read; the port is closed next.
-    virtual void portFailure(const LinkCounters &counters) { Q_UNUSED(counters) }
-    // The port is closed next; blockWritten and allBlocksDone follow with the port closed and
-    // blocksDone = N + 1.
-    virtual void flashWriteError(const LinkCounters &counters) { Q_UNUSED(counters) }
-    // After every accepted block, the one the flash could not take included.
-    virtual void blockWritten(const LinkCounters &counters) { Q_UNUSED(counters) }
-    // The run is complete (blocksDone is N or more); after a flash write error too.
-    virtual void allBlocksDone(const LinkCounters &counters) { Q_UNUSED(counters) }
-    virtual void terminalNotAnswering() {}
-    virtual void stopped() {}
-    virtual void portNotOpened(const PortOpenFailure &failure) { Q_UNUSED(failure) }
-    // The port's reason; empty when it gave none and only stopped taking bytes.
-    virtual void portError(const QString &reason) { Q_UNUSED(reason) }
-};
 
 // How long the link waits before it gives up on the terminal, and how often it looks for a stop
 // request while it waits.
@@ -121,6 +57,7 @@ private:
     Wait waitForWritten(SerialPort &port);
     Wait waitForAvailable(SerialPort &port, qint64 count);
     LinkOutcome endWaiting(Wait wait, SerialPort &port);
+    void notify(const LinkEvent &event);
 
     SerialPortFactory &m_ports;
     LinkObserver &m_observer;

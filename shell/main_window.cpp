@@ -3,7 +3,6 @@
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
-#include "loader/link_run.h"
 #include "shell/about_window.h"
 #include "shell/captions.h"
 #include "shell/editable_list.h"
@@ -209,8 +208,7 @@ frmMain::frmMain(const Services &services, QWidget *parent)
 
 frmMain::~frmMain()
 {
-    // A run still going needs the window until its thread has ended.
-    stopRunAndWait();
+    endLoad();
 }
 
 void frmMain::createMenus()
@@ -476,18 +474,15 @@ void frmMain::closeEvent(QCloseEvent *event)
         m_exitQuestionOpen = true;
         const MessageAnswer answer = showMessage(question);
         m_exitQuestionOpen = false;
-        const QList<std::function<void()>> held = std::exchange(m_heldMessages, {});
-        const std::optional<FinishedRun> finished = std::exchange(m_heldFinish, std::nullopt);
+        const std::optional<LoadMessage> held = std::exchange(m_heldQuestion, std::nullopt);
         if (answer != MessageAnswer::Yes) {
             event->ignore();
-            // What the run said meanwhile is shown now, and its end handled.
-            for (const std::function<void()> &message : held)
-                answerWhenFree(message);
-            if (finished)
-                finishRun(*finished);
+            // The load goes on with what it asked meanwhile.
+            if (held && m_session)
+                ask(m_session.get(), *held);
             return;
         }
-        stopRunAndWait();
+        endLoad();
     } else if (m_exitQuestionOpen) {
         // A second close while the question waits is answered by the question.
         event->ignore();
@@ -503,7 +498,7 @@ void frmMain::endSession()
     if (m_sessionEnding || m_failed)
         return;
     m_sessionEnding = true;
-    stopRunAndWait();
+    endLoad();
     close();
 }
 

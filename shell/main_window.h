@@ -1,6 +1,7 @@
 #pragma once
 
-#include "loader/srecord_image.h"
+#include "loader/load_prompts.h"
+#include "loader/load_session.h"
 #include "loader/terminal_link.h"
 #include "shell/message_box.h"
 #include "shell/qt_translation.h"
@@ -32,14 +33,15 @@ class EditableList;
 class FormAbout;
 class HelpWindow;
 class MessageBoxes;
-class LinkRun;
 class Recordset;
 class SerialPortFactory;
-struct DataFileReading;
+
+// A load's message in the interface language.
+QString loadMessageText(const LoadMessage &message, Language language);
 
 // The program's one working window. Its controls carry the names by which the whole program,
 // and its tests, know them.
-class frmMain : public QMainWindow
+class frmMain : public QMainWindow, private LoadPrompts
 {
     Q_OBJECT
 
@@ -74,8 +76,8 @@ public:
     // The catalogue state shared by the handlers.
     const QString &dataFile() const { return strDataFile; }
 
-    // True from Send until the load runs have ended.
-    bool isLoading() const { return m_loading; }
+    // True from Send until the load has ended.
+    bool isLoading() const { return m_session != nullptr; }
     // True while a message waits for its answer.
     bool isShowingMessage() const { return m_messagesShowing > 0; }
 
@@ -120,31 +122,15 @@ private:
     template<typename Body>
     void guarded(Body body);
 
-    // One load run: the data file read into the image, then the link started. Runs again after
-    // OK to the cable question and Yes to the repeat question.
-    void LoadTerminal();
-    bool readImage(MemoryImage *image);
-    void startLink(MemoryImage image, int portNumber);
-    void connectLink();
-    // A run's message, shown now, or once the exit question has been answered No.
-    void answerWhenFree(const std::function<void()> &answer);
-    struct FinishedRun
-    {
-        LinkOutcome outcome;
-        int portNumber;
-        PortOpenFailure openFailure;
-    };
-    void linkFinished(LinkOutcome outcome);
-    void finishRun(const FinishedRun &finished);
-    QString portOpenFailureText(int portNumber, const PortOpenFailure &failure) const;
-    void showCounters(const LinkCounters &counters);
-    void advance(QProgressBar *bar);
-    void resetDisplay();
+    // The load that Send starts: its messages, its display, its end.
+    void ask(LoadSession *session, const LoadMessage &message) override;
+    void withdraw(LoadSession *session) override;
+    void loadFinished(LoadOutcome outcome);
+    void showDisplay(const LoadDisplay &display);
     void setLoading(bool loading);
     void showLoadingCaption();
-    // Stops a run and waits for its end, the window kept alive meanwhile; for closing.
-    void stopRunAndWait();
-    QString dataFileProblem(const DataFileReading &reading) const;
+    // Stops a load and waits for its thread, which never needs this one; for closing.
+    void endLoad();
 
     MessageAnswer showMessage(const Message &message);
     // A catalogue failure ends the program: its message, then exit with a failure status.
@@ -160,20 +146,18 @@ private:
     QList<QPointer<QWidget>> m_otherWindows;
     QPointer<FormAbout> m_aboutWindow;
 
-    // The load run.
-    std::unique_ptr<LinkRun> m_run;
+    // The load.
+    std::unique_ptr<LoadSession> m_session;
     bool m_loading = false;
     bool m_closing = false;
     bool m_sessionEnding = false;
     int m_messagesShowing = 0;
-    bool m_flashWriteError = false;
-    MessageAnswer m_cableAnswer = MessageAnswer::Cancel;
-    MessageAnswer m_repeatAnswer = MessageAnswer::No;
-    // While "Stop it and exit?" waits for its answer, a run that ends meanwhile keeps its
-    // messages and its end here: a No shows them, a Yes drops them.
+    // The load's messages on screen.
+    int m_runQuestionsOpen = 0;
+    // While "Stop it and exit?" waits for its answer, the load's next question waits here: a No
+    // shows it, a Yes stops the load.
     bool m_exitQuestionOpen = false;
-    QList<std::function<void()>> m_heldMessages;
-    std::optional<FinishedRun> m_heldFinish;
+    std::optional<LoadMessage> m_heldQuestion;
     QPointer<HelpWindow> m_helpWindow;
     QtTranslation m_qtTranslation;
 

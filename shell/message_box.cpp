@@ -55,7 +55,10 @@ MessageAnswer QtMessageBoxes::show(QWidget *parent, const Message &message)
     }
     box.setDefaultButton(standardButton(message.defaultAnswer));
 
-    switch (box.exec()) {
+    m_open.append(&box);
+    const int result = box.exec();
+    m_open.removeAll(&box);
+    switch (result) {
     case QMessageBox::Ok:
         return MessageAnswer::Ok;
     case QMessageBox::Yes:
@@ -77,6 +80,17 @@ MessageAnswer QtMessageBoxes::show(QWidget *parent, const Message &message)
         return MessageAnswer::No;
     }
     return MessageAnswer::Ok;
+}
+
+} // namespace Kv402
+
+namespace Kv402 {
+
+void QtMessageBoxes::withdraw()
+{
+    m_open.removeAll(nullptr);
+    if (!m_open.isEmpty())
+        m_open.takeLast()->reject();
 }
 
 } // namespace Kv402

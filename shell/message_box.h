@@ -1,14 +1,17 @@
 #pragma once
 
+#include "loader/load_prompts.h"
+
+#include <QList>
+#include <QPointer>
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 namespace Kv402 {
 
 enum class MessageIcon { None, Information, Critical };
-enum class MessageButtons { Ok, OkCancel, YesNo };
-enum class MessageAnswer { Ok, Cancel, Yes, No };
 
 // One modal message of the program. Every message box is captioned with the program title.
 struct Message
@@ -31,6 +34,9 @@ public:
     // Shows the message modally and returns the user's answer. Closing the box without a button
     // answers Cancel or No where the box has one, else OK.
     virtual MessageAnswer show(QWidget *parent, const Message &message) = 0;
+    // The newest message on screen is no longer wanted: it closes as its Escape key would close
+    // it, and its show() returns.
+    virtual void withdraw() = 0;
 };
 
 // The real message boxes.
@@ -38,6 +44,11 @@ class QtMessageBoxes : public MessageBoxes
 {
 public:
     MessageAnswer show(QWidget *parent, const Message &message) override;
+    void withdraw() override;
+
+private:
+    // The boxes on screen, newest last.
+    QList<QPointer<QMessageBox>> m_open;
 };
 
 } // namespace Kv402

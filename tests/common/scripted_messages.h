@@ -27,6 +27,9 @@ public:
         return answers.dequeue();
     }
 
+    // Closes the message as Escape would: its show() has returned already unless onShow waits.
+    void withdraw() override { ++withdrawn; }
+
     QStringList texts() const
     {
         QStringList result;
@@ -38,6 +41,7 @@ public:
     QList<Message> shown;
     QQueue<MessageAnswer> answers;
     int unscripted = 0;
+    int withdrawn = 0;
     // Runs while the message is up, as the user could act then.
     std::function<void(const Message &)> onShow;
 };

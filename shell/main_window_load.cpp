@@ -1,0 +1,266 @@
+// The Send command: a load session started with the window's choice, its display put into the
+// counters and bars, its messages shown in the interface language.
+
+#include "loader/load_session.h"
+#include "loader/serial_port.h"
+#include "shell/editable_list.h"
+#include "shell/main_window.h"
+#include "shell/message_box.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace Kv402 {
+
+namespace {
+
+const QString NoRevision = QStringLiteral("Version");
+
+QString dataFileProblem(const LoadMessage &message, Language language)
+{
+    const QString line = QString::number(message.line);
+    switch (message.problem) {
+    case DataFileProblem::None:
+        break;
+    case DataFileProblem::FileMissing:
+        return Texts::DataFileMissing.in(language);
+    case DataFileProblem::FileUnreadable:
+        return Texts::DataFileUnreadable.in(language).arg(message.reason);
+    case DataFileProblem::NotHexDigit:
+        return Texts::DataFileNotHexDigit.in(language).arg(line).arg(message.column);
+    case DataFileProblem::LineTooShort:
+        return Texts::DataFileLineTooShort.in(language).arg(line);
+    case DataFileProblem::CountBelowFour:
+        return Texts::DataFileCountBelowFour.in(language).arg(line);
+    case DataFileProblem::BeyondMemory:
+        return Texts::DataFileBeyondMemory.in(language).arg(line);
+    }
+    return message.reason;
+}
+
+QString portOpenFailureText(int portNumber, const PortOpenFailure &failure, Language language)
+{
+    const QString port = portName(portNumber);
+    const QString device = failure.device.isEmpty() ? port : failure.device;
+    QString why;
+    switch (failure.kind) {
+    case PortOpenFailure::Kind::NoModemLines:
+        return Texts::PortWithoutModemLines.in(language).arg(port);
+    case PortOpenFailure::Kind::Missing:
+        why = Texts::PortMissing.in(language).arg(device, failure.reason);
+        break;
+    case PortOpenFailure::Kind::AccessDenied:
+        why = Texts::PortAccessDenied.in(language).arg(device, failure.reason) + QLatin1Char(' ')
+              + Texts::DialoutHint.in(language);
+        break;
+    case PortOpenFailure::Kind::InUse:
+        why = Texts::PortInUse.in(language).arg(device, failure.reason);
+        break;
+    case PortOpenFailure::Kind::Other:
+        why = Texts::PortSystemReason.in(language).arg(device, failure.reason);
+        break;
+    }
+    return Texts::PortOpenFailed.in(language).arg(port, why);
+}
+
+} // namespace
+
+QString loadMessageText(const LoadMessage &message, Language language)
+{
+    using Kind = LoadMessage::Kind;
+    switch (message.kind) {
+    case Kind::NothingSelected:
+        return Texts::NothingSelected.in(language);
+    case Kind::VersionNotAvailable:
+        return Texts::VersionNotAvailable.in(language);
+    case Kind::VersionNotInLanguage:
+        return Texts::VersionNotInLanguage.in(language);
+    case Kind::CheckCable:
+        return Texts::CheckCable.in(language);
+    case Kind::WrongChecksum:
+        return Texts::WrongChecksum.in(language);
+    case Kind::WrongChecksumQuestion: {
+        QStringList lines;
+        for (const qint64 line : message.lines)
+            lines.append(QString::number(line));
+        if (message.count > message.lines.size())
+            lines.append(Texts::MoreLines.in(language));
+        return Texts::WrongChecksumQuestion.in(language).arg(QString::number(message.count),
+                                                             lines.join(QStringLiteral(", ")));
+    }
+    case Kind::DataFileUnusable:
+        return Texts::DataFileUnusable.in(language).arg(message.file,
+                                                        dataFileProblem(message, language));
+    case Kind::NoDataToLoad:
+        return Texts::NoDataToLoad.in(language).arg(message.file);
+    case Kind::NoPortSelected:
+        // Ports this user may not open are no help without the hint that lets them be used.
+        if (message.deniedPorts.isEmpty())
+            return Texts::NoPortSelected.in(language);
+        return Texts::PortsDenied.in(language).arg(message.deniedPorts.join(QStringLiteral(", ")))
+               + QLatin1Char(' ') + Texts::DialoutHint.in(language);
+    case Kind::PortNotOpened:
+        return portOpenFailureText(message.portNumber, message.openFailure, language);
+    case Kind::CableNotConnected:
+        return Texts::CableNotConnected.in(language);
+    case Kind::PortOutOfOrder:
+        return Texts::PortOutOfOrder.in(language);
+    case Kind::FlashWriteError:
+        return Texts::FlashWriteError.in(language);
+    case Kind::LoadCompleted:
+        return Texts::LoadCompleted.in(language);
+    case Kind::RepeatLoad:
+        return Texts::RepeatLoad.in(language);
+    case Kind::TerminalNotAnswering:
+        return Texts::TerminalNotAnswering.in(language);
+    case Kind::PortStoppedWorking:
+        return Texts::PortStoppedWorking.in(language).arg(portName(message.portNumber),
+                                                          message.reason.isEmpty()
+                                                              ? Texts::PortTakesNoMoreBytes.in(
+                                                                  language)
+                                                              : message.reason);
+    }
+    return {};
+}
+
+void frmMain::Combo_Send_Click()
+{
+    // During a load the button stops it.
+    if (m_session) {
+        m_session->stop();
+        Combo_Send->setEnabled(false);
+        return;
+    }
+
+    LoadRequest request;
+    request.revision = Combo1->currentText();
+    request.versionChosen = Combo3->currentIndex() >= 0 && Combo4->currentIndex() >= 0;
+    request.versionFound = m_versionFound;
+    request.dataFile = strDataFile;
+    // Text typed over the selected entry leaves no entry selected: a load never goes to a port
+    // other than the one the window shows.
+    const int selected = Combo_SerialPort->currentIndex();
+    if (selected >= 0 && Combo_SerialPort->currentText() == Combo_SerialPort->itemText(selected))
+        request.portNumber = portNumberOf(Combo_SerialPort->itemText(selected));
+    request.deniedPorts = m_deniedPorts;
+    request.display = {Text1->text(),
+                       Text2->text(),
+                       ProgressBar_Cicli->value(),
+                       ProgressBar_Cicli->maximum(),
+                       ProgressBar_Errori->value(),
+                       ProgressBar_Errori->maximum()};
+
+    LoadPrompts &prompts = *this;
+    m_session = std::make_unique<LoadSession>(request,
+                                              *m_services.ports,
+                                              prompts,
+                                              m_services.linkLimits);
+    LoadSession *session = m_session.get();
+    connect(session, &LoadSession::runStarting, this, [this] {
+        if (!m_loading)
+            setLoading(true);
+    });
+    connect(session, &LoadSession::displayChanged, this, &frmMain::showDisplay);
+    connect(session, &LoadSession::finished, this, &frmMain::loadFinished);
+    session->start();
+}
+
+void frmMain::ask(LoadSession *session, const LoadMessage &message)
+{
+    // While "Stop it and exit?" waits for its answer the run waits too; its question comes after.
+    if (m_exitQuestionOpen) {
+        m_heldQuestion = message;
+        return;
+    }
+    const QPointer<LoadSession> asking(session);
+    ++m_runQuestionsOpen;
+    const MessageAnswer answer = showMessage({loadMessageText(message, language()),
+                                              message.buttons,
+                                              MessageIcon::None,
+                                              message.defaultAnswer});
+    --m_runQuestionsOpen;
+    if (asking)
+        asking->answer(answer);
+}
+
+void frmMain::withdraw(LoadSession *session)
+{
+    Q_UNUSED(session)
+    m_heldQuestion.reset();
+    if (m_runQuestionsOpen > 0)
+        m_services.messages->withdraw();
+}
+
+void frmMain::loadFinished(LoadOutcome outcome)
+{
+    // The session's thread has ended and its port is closed; the object goes once its signal
+    // has returned.
+    m_session.release()->deleteLater();
+    Combo_Send->setEnabled(true);
+    if (m_closing)
+        return;
+    switch (outcome) {
+    case LoadOutcome::Stopped:
+        showMessage({Texts::LoadStopped.in(language())});
+        break;
+    case LoadOutcome::CableCancelled:
+        setLoading(false);
+        Combo1->setFocus();
+        return;
+    default:
+        break;
+    }
+    setLoading(false);
+}
+
+void frmMain::showDisplay(const LoadDisplay &display)
+{
+    ProgressBar_Cicli->setMaximum(display.blocksMaximum);
+    ProgressBar_Cicli->setValue(display.blocks);
+    ProgressBar_Errori->setMaximum(display.errorsMaximum);
+    ProgressBar_Errori->setValue(display.errors);
+    Text1->setText(display.blocksText);
+    Text2->setText(display.errorsText);
+    // The counters are drawn at once, whatever else the window is doing.
+    Text1->repaint();
+    Text2->repaint();
+}
+
+void frmMain::setLoading(bool loading)
+{
+    m_loading = loading;
+    // The choices stay as they are while a run uses them.
+    for (QWidget *list : {static_cast<QWidget *>(Combo1),
+                          static_cast<QWidget *>(Combo3),
+                          static_cast<QWidget *>(Combo4),
+                          static_cast<QWidget *>(Combo_SerialPort)}) {
+        list->setEnabled(!loading);
+    }
+    Combo_Send->setEnabled(true);
+    showLoadingCaption();
+}
+
+void frmMain::showLoadingCaption()
+{
+    // The Send button stops a run; otherwise it carries its caption-set caption.
+    if (m_loading)
+        Combo_Send->setText(Texts::StopCaption.in(language()));
+    else
+        Combo_Send->setText(isItalian() ? QStringLiteral("Invia") : QStringLiteral("Send"));
+}
+
+void frmMain::endLoad()
+{
+    m_closing = true;
+    if (!m_session)
+        return;
+    // Nothing of the session reaches the window any more; its thread ends within a stop-check
+    // interval, without needing this thread.
+    disconnect(m_session.get(), nullptr, this, nullptr);
+    m_session->stop();
+    m_session->wait();
+}
+
+} // namespace Kv402
