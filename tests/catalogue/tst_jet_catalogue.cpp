@@ -74,7 +74,7 @@ void JetCatalogueTest::initTestCase()
     QFile expected(fixture(QStringLiteral("expected.json")));
     if (!expected.open(QIODevice::ReadOnly)) {
         QSKIP(qPrintable(QStringLiteral("The Jet catalogue fixtures are not in \"%1\"; set "
-                                        "KV402_FIXTURES_DIR to the shared fixtures folder.")
+                                        "KV402_FIXTURES_DIR to the tests/fixtures folder.")
                              .arg(m_dir)));
     }
     QJsonParseError error;
