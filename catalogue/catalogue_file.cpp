@@ -46,6 +46,25 @@ CatalogueFile::~CatalogueFile()
         ::close(m_descriptor);
 }
 
+QByteArray CatalogueFile::readStart(qsizetype bytes) const
+{
+    QByteArray start(bytes, Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < start.size()) {
+        const ssize_t count = ::pread(m_descriptor,
+                                      start.data() + done,
+                                      size_t(start.size() - done),
+                                      off_t(done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        done += count;
+    }
+    start.truncate(done);
+    return start;
+}
+
 int CatalogueFile::release()
 {
     const int descriptor = m_descriptor;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <sys/types.h>
@@ -27,6 +28,9 @@ public:
     ino_t inode() const { return m_inode; }
     // The absolute path, as messages name it.
     const QString &path() const { return m_path; }
+
+    // The first bytes of the file, fewer when it is shorter.
+    QByteArray readStart(qsizetype bytes) const;
 
     // Hands the descriptor over: it is no longer closed here.
     int release();

@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -109,25 +110,6 @@ private:
     locale_t m_locale;
 };
 
-QByteArray readHead(int descriptor)
-{
-    QByteArray head(Jet::HeaderBytes, Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < head.size()) {
-        const ssize_t count = ::pread(descriptor,
-                                      head.data() + done,
-                                      size_t(head.size() - done),
-                                      off_t(done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        done += count;
-    }
-    head.truncate(done);
-    return head;
-}
-
 std::chrono::milliseconds timeLeft(Clock::time_point deadline)
 {
     return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
@@ -205,8 +187,11 @@ QByteArray readInOwnProcess(Jet::ReadingSetup setup, const QString &path)
     QByteArray reply;
     int status = 0;
     if (!readToEnd(replyEnd.get(), deadline, reply) || !waitForEnd(reader, deadline, status)) {
-        ::kill(reader, SIGKILL);
-        while (::waitpid(reader, &status, 0) < 0 && errno == EINTR) {
+        // Killed only while it is still there to be waited for: its number is then not reused.
+        if (::waitpid(reader, &status, WNOHANG) == 0) {
+            ::kill(reader, SIGKILL);
+            while (::waitpid(reader, &status, 0) < 0 && errno == EINTR) {
+            }
         }
         throw damagedCatalogue(path);
     }
@@ -337,7 +322,7 @@ JetStorage::JetStorage(const QString &fileName, const QString &password)
     : m_fileName(QFileInfo(fileName).absoluteFilePath())
 {
     const CatalogueFile file(m_fileName);
-    const QByteArray head = readHead(file.descriptor());
+    const QByteArray head = file.readStart(Jet::HeaderBytes);
     if (Jet::hasAceSignature(head)) {
         throw CatalogueError(QStringLiteral("Cannot open the catalogue \"%1\": it is a database of "
                                             "Access 2007 or later, which cannot be read.")
