@@ -57,14 +57,19 @@ public:
         : m_bytes(bytes)
     {}
 
-    // A new stream over the bytes, unbuffered so that every page read comes here as it is.
-    FILE *open()
+    // A new stream over the bytes. Its buffer is one page: libmdb reads whole pages from their
+    // start, so every read that comes here is one page as libmdb asked for it. (Unbuffered, the
+    // stream would come here for every byte.)
+    FILE *open(size_t pageSize)
     {
+        m_buffer.resize(pageSize);
         FILE *stream = fopencookie(this,
                                    "r",
                                    {&PageSource::read, nullptr, &PageSource::seek, nullptr});
-        if (stream)
-            std::setvbuf(stream, nullptr, _IONBF, 0);
+        if (stream && std::setvbuf(stream, m_buffer.data(), _IOFBF, pageSize) != 0) {
+            std::fclose(stream);
+            return nullptr;
+        }
         return stream;
     }
 
@@ -102,6 +107,7 @@ private:
     }
 
     std::vector<char> &m_bytes;
+    std::vector<char> m_buffer;
     size_t m_position = 0;
     bool m_outside = false;
 };
@@ -330,7 +336,7 @@ int readEverything(const ReadingSetup &setup)
     MdbHandle *mdb = mdb_open_buffer(bytes.data(), bytes.size(), MDB_NOFLAGS);
     if (!mdb)
         return FileDamaged;
-    FILE *checked = pages.open();
+    FILE *checked = pages.open(setup.pageSize);
     if (!checked)
         return FileDamaged;
     std::fclose(mdb->f->stream);

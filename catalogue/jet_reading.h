@@ -35,8 +35,9 @@ enum class Record : char {
 
 struct ReadingSetup
 {
-    int file = -1;         // the catalogue, a regular file
-    std::size_t size = 0;  // its size, a whole number of pages
+    int file = -1;        // the catalogue, a regular file
+    std::size_t size = 0; // its size, a whole number of pages
+    std::size_t pageSize = 0;
     iconv_t toUtf8{};      // from the character set of the file's texts
     iconv_t fromUtf8{};    // and back, which libmdb wants as well
     locale_t cLocale = {}; // libmdb writes numbers and dates in the locale

@@ -338,7 +338,8 @@ JetStorage::JetStorage(const QString &fileName, const QString &password)
     const std::optional<Jet::Header> header = Jet::readHeader(head);
     if (!header || (!header->password.isEmpty() && header->password != password))
         throw notACatalogue(m_fileName);
-    if (file.size() % Jet::pageSize(header->format) != 0)
+    const qsizetype pageSize = Jet::pageSize(header->format);
+    if (file.size() % pageSize != 0)
         throw damagedCatalogue(m_fileName);
 
     const QByteArray charset = Jet::textCharset(*header);
@@ -354,6 +355,7 @@ JetStorage::JetStorage(const QString &fileName, const QString &password)
     Jet::ReadingSetup setup;
     setup.file = file.descriptor();
     setup.size = size_t(file.size());
+    setup.pageSize = size_t(pageSize);
     setup.toUtf8 = toUtf8.get();
     setup.fromUtf8 = fromUtf8.get();
     setup.cLocale = cLocale.get();
