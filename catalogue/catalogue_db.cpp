@@ -2,13 +2,13 @@
 
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_error.h"
+#include "catalogue/catalogue_file.h"
 #include "catalogue/exclusive_hold.h"
 #include "catalogue/jet_password.h"
 #include "catalogue/jet_storage.h"
 #include "catalogue/sqlcipher_storage.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 
 #include <mutex>
@@ -36,10 +36,7 @@ QList<OpenStorage> openStorages;
 
 bool isJetFile(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    return Jet::hasAccessSignature(file.read(Jet::HeaderBytes));
+    return Jet::hasAccessSignature(CatalogueFile(fileName).readStart(Jet::HeaderBytes));
 }
 
 } // namespace

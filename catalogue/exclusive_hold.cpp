@@ -1,9 +1,7 @@
 #include "catalogue/exclusive_hold.h"
 
 #include "catalogue/catalogue_error.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "catalogue/catalogue_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,7 +9,6 @@
 #include <mutex>
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,18 +40,12 @@ QString errnoText(int error)
 
 void holdExclusively(const QString &fileName)
 {
-    const QString path = QFileInfo(fileName).absoluteFilePath();
-    const QByteArray nativePath = QFile::encodeName(path);
-
-    struct stat st = {};
-    if (::stat(nativePath.constData(), &st) != 0) {
-        throw CatalogueError(
-            QStringLiteral("Cannot open the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
-    }
+    // Opened before anything else looks at it: a FIFO or a device is refused here.
+    CatalogueFile file(fileName);
 
     Holds &h = holds();
     const std::lock_guard lock(h.mutex);
-    const FileId id{st.st_dev, st.st_ino};
+    const FileId id{file.device(), file.inode()};
     if (const auto it = h.descriptors.find(id); it != h.descriptors.end()) {
         // A deleted file's inode number may come back for a new file: only a live link counts.
         struct stat held = {};
@@ -64,25 +55,19 @@ void holdExclusively(const QString &fileName)
         h.descriptors.erase(it);
     }
 
-    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw CatalogueError(
-            QStringLiteral("Cannot open the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(file.descriptor(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        ::close(fd);
         if (error == EWOULDBLOCK) {
             throw CatalogueError(
                 QStringLiteral("Cannot open the catalogue \"%1\": it is in use by another program "
                                "(is KV402 Master already running?).")
-                    .arg(path));
+                    .arg(file.path()));
         }
         throw CatalogueError(
             QStringLiteral("Cannot open the catalogue \"%1\" for exclusive use: %2.")
-                .arg(path, errnoText(error)));
+                .arg(file.path(), errnoText(error)));
     }
-    h.descriptors.emplace(id, fd);
+    h.descriptors.emplace(id, file.release());
 }
 
 } // namespace Kv402

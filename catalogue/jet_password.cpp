@@ -34,6 +34,9 @@ constexpr qsizetype Jet3ScrambledLength = 126;
 constexpr qsizetype Jet4ScrambledLength = 128;
 constexpr std::array<char, 4> ScrambleKey{'\xC7', '\xDA', '\x39', '\x6B'};
 
+constexpr qsizetype Jet3PageSize = 2048;
+constexpr qsizetype Jet4PageSize = 4096;
+
 constexpr qsizetype CodePageOffset = 0x3C;
 
 // The password: 20 bytes in the code page (Jet 3) or 20 UCS-2 characters (Jet 4), ended by the
@@ -138,6 +141,11 @@ QString jet4Password(QByteArrayView header)
 }
 
 } // namespace
+
+qsizetype pageSize(Format format)
+{
+    return format == Format::Jet3 ? Jet3PageSize : Jet4PageSize;
+}
 
 bool hasAccessSignature(QByteArrayView head)
 {

@@ -25,6 +25,9 @@ struct Header
     QString password;
 };
 
+// The size of every page of a file of this format: a sound file is a whole number of pages.
+qsizetype pageSize(Format format);
+
 // True when the first bytes of a file name an Access database engine (Jet or ACE).
 bool hasAccessSignature(QByteArrayView head);
 // True when they name the ACE engine of Access 2007 and later.

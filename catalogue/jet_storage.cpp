@@ -1,252 +1,392 @@
 #include "catalogue/jet_storage.h"
 
 #include "catalogue/catalogue_error.h"
+#include "catalogue/catalogue_file.h"
 #include "catalogue/jet_password.h"
+#include "catalogue/jet_reading.h"
 
-#include <QFile>
 #include <QFileInfo>
 
-// glib first: mdbtools.h includes it inside its extern "C" block, where glib's C++ parts fail.
-#include <glib.h>
-#include <mdbtools.h>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <locale.h>
-
-#include <memory>
-#include <vector>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace Kv402 {
 
 namespace {
 
-// The most UTF-8 bytes one field may take: a memo of 65,535 characters, the most Access lets a
-// user type, fits.
-constexpr size_t BindSize = 256 * 1024;
-// libmdb stops converting a text where the buffer ends; a text this long may have been cut.
-constexpr size_t LongestFieldBytes = BindSize - 5;
+using Clock = std::chrono::steady_clock;
 
-// Only the low 13 bits of an entry of a data page's row table give the row's place; the high
-// bits are flags.
-constexpr int RowOffsetMask = 0x1FFF;
+// How long the reading may take. A sound catalogue is read in milliseconds; a reading still going
+// after this is lost in a damaged file.
+constexpr std::chrono::milliseconds ReadingTimeLimit{5000};
+// How often the end of the reading process is looked for once its reply is in.
+constexpr std::chrono::milliseconds EndPollInterval{1};
 
-// Date and time values read as text, the same whatever the user's locale.
-constexpr char DateFormat[] = "%Y-%m-%d %H:%M:%S";
-constexpr char ShortDateFormat[] = "%Y-%m-%d";
 constexpr char Utf8Charset[] = "UTF-8";
+constexpr size_t ReplyChunk = 64 * 1024;
 
-// libmdb formats numbers and dates with printf and strftime: in the C locale they read the same
-// whatever locale the user or the toolkit has set. The switch is for this thread only.
-class ScopedLocale
+// The signals of a crash: in the reading process they end it plainly, whatever handler the
+// program installed (a test framework's, a sanitizer's).
+constexpr std::array CrashSignals{SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS};
+
+QString errnoText(int error)
 {
-public:
-    explicit ScopedLocale(locale_t locale)
-        : m_previous(locale ? uselocale(locale) : locale_t(nullptr))
-    {}
-    ~ScopedLocale()
-    {
-        if (m_previous)
-            uselocale(m_previous);
-    }
-
-    ScopedLocale(const ScopedLocale &) = delete;
-    ScopedLocale &operator=(const ScopedLocale &) = delete;
-
-private:
-    locale_t m_previous;
-};
-
-struct TableDefDeleter
-{
-    void operator()(MdbTableDef *table) const { mdb_free_tabledef(table); }
-};
-
-// One column as read: libmdb writes each row's value into the buffer. The buffer is left
-// uninitialised, so that only the pages a value touches are ever mapped.
-struct BoundColumn
-{
-    int index = 0; // in the table definition
-    QString name;
-    bool isBoolean = false;
-    std::unique_ptr<char[]> text = std::make_unique_for_overwrite<char[]>(BindSize);
-    int length = 0;
-};
-
-bool hasText(const MdbColumn &column)
-{
-    return column.col_type != MDB_OLE && column.col_type != MDB_BINARY;
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-CatalogueError unreadableTable(const QString &fileName, const QString &table)
+class Descriptor
 {
-    return CatalogueError(QStringLiteral("Cannot read the table \"%1\" of the catalogue \"%2\".")
-                              .arg(table, fileName));
+public:
+    explicit Descriptor(int descriptor = -1)
+        : m_descriptor(descriptor)
+    {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    int get() const { return m_descriptor; }
+    void reset()
+    {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+        m_descriptor = -1;
+    }
+
+private:
+    int m_descriptor;
+};
+
+class Converter
+{
+public:
+    Converter(const char *to, const char *from)
+        : m_converter(iconv_open(to, from))
+    {}
+    ~Converter()
+    {
+        if (isOpen())
+            iconv_close(m_converter);
+    }
+    Converter(const Converter &) = delete;
+    Converter &operator=(const Converter &) = delete;
+
+    bool isOpen() const { return m_converter != iconv_t(-1); }
+    iconv_t get() const { return m_converter; }
+
+private:
+    iconv_t m_converter;
+};
+
+class CLocale
+{
+public:
+    CLocale()
+        : m_locale(newlocale(LC_ALL_MASK, "C", locale_t(nullptr)))
+    {}
+    ~CLocale()
+    {
+        if (m_locale)
+            freelocale(m_locale);
+    }
+    CLocale(const CLocale &) = delete;
+    CLocale &operator=(const CLocale &) = delete;
+
+    locale_t get() const { return m_locale; }
+
+private:
+    locale_t m_locale;
+};
+
+std::chrono::milliseconds timeLeft(Clock::time_point deadline)
+{
+    return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                    std::chrono::milliseconds(0));
+}
+
+// Reads until the writer closes the pipe; false when the deadline passes first or reading fails.
+bool readToEnd(int descriptor, Clock::time_point deadline, QByteArray &data)
+{
+    for (;;) {
+        pollfd ready{descriptor, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, int(timeLeft(deadline).count()));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0)
+            return false;
+        const qsizetype old = data.size();
+        data.resize(old + qsizetype(ReplyChunk));
+        const ssize_t count = ::read(descriptor, data.data() + old, ReplyChunk);
+        data.resize(old + std::max<qsizetype>(count, 0));
+        if (count == 0)
+            return true;
+        if (count < 0 && errno != EINTR && errno != EAGAIN)
+            return false;
+    }
+}
+
+// Waits for the process to end; false when the deadline passes first.
+bool waitForEnd(pid_t process, Clock::time_point deadline, int &status)
+{
+    for (;;) {
+        const pid_t ended = ::waitpid(process, &status, WNOHANG);
+        if (ended == process)
+            return true;
+        if (ended < 0 && errno != EINTR)
+            return false;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(EndPollInterval);
+    }
+}
+
+// Runs the reading in a process of its own and returns its reply. Throws CatalogueError of kind
+// Damaged when the process crashed, failed, found damage or ran out of time.
+QByteArray readInOwnProcess(Jet::ReadingSetup setup, const QString &path)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        throw CatalogueError(
+            QStringLiteral("Cannot read the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
+    }
+    const Descriptor replyEnd(ends[0]);
+    Descriptor writeEnd(ends[1]);
+    setup.reply = writeEnd.get();
+
+    // What the program has buffered would be written a second time by the reading process.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // A fork from a program with threads: the child may only use what is safe there. It calls
+    // libc, glib, iconv and libmdb, no Qt, starts no thread and ends with _exit. A lock that
+    // another thread held at the fork stays held in the child; the time limit covers that too.
+    const pid_t reader = ::fork();
+    if (reader < 0) {
+        throw CatalogueError(
+            QStringLiteral("Cannot read the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
+    }
+    if (reader == 0) {
+        for (const int signal : CrashSignals)
+            std::signal(signal, SIG_DFL);
+        ::_exit(Jet::readEveryTable(setup));
+    }
+    writeEnd.reset();
+
+    const Clock::time_point deadline = Clock::now() + ReadingTimeLimit;
+    QByteArray reply;
+    int status = 0;
+    if (!readToEnd(replyEnd.get(), deadline, reply) || !waitForEnd(reader, deadline, status)) {
+        // Killed only while it is still there to be waited for: its number is then not reused.
+        if (::waitpid(reader, &status, WNOHANG) == 0) {
+            ::kill(reader, SIGKILL);
+            while (::waitpid(reader, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        throw damagedCatalogue(path);
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != Jet::ReplyComplete)
+        throw damagedCatalogue(path);
+    return reply;
+}
+
+// The reply of the reading process, taken apart.
+class ReplyReader
+{
+public:
+    explicit ReplyReader(QByteArrayView data)
+        : m_data(data)
+    {}
+
+    bool record(Jet::Record &record)
+    {
+        char tag = 0;
+        if (!take(&tag, sizeof tag))
+            return false;
+        record = Jet::Record(tag);
+        return true;
+    }
+    bool count(quint32 &count) { return take(&count, sizeof count); }
+    bool text(QString &text)
+    {
+        quint32 length = 0;
+        if (!count(length) || m_data.size() - m_at < qsizetype(length))
+            return false;
+        text = QString::fromUtf8(m_data.sliced(m_at, length));
+        m_at += length;
+        return true;
+    }
+    bool atEnd() const { return m_at == m_data.size(); }
+
+private:
+    bool take(void *out, qsizetype size)
+    {
+        if (m_data.size() - m_at < size)
+            return false;
+        std::memcpy(out, m_data.data() + m_at, size_t(size));
+        m_at += size;
+        return true;
+    }
+
+    QByteArrayView m_data;
+    qsizetype m_at = 0;
+};
+
+bool readRow(ReplyReader &reader, TableData &table)
+{
+    QList<FieldValue> row;
+    row.reserve(table.columns.size());
+    for (qsizetype c = 0; c < table.columns.size(); ++c) {
+        Jet::Record record{};
+        if (!reader.record(record))
+            return false;
+        if (record == Jet::Record::Null) {
+            row.append(std::nullopt);
+            continue;
+        }
+        QString value;
+        if (record != Jet::Record::Value || !reader.text(value))
+            return false;
+        row.append(std::move(value));
+    }
+    table.rows.append(std::move(row));
+    return true;
+}
+
+// The tables of a reply. Throws CatalogueError: of kind Damaged when the reply is malformed or
+// cut short.
+QList<TableData> tablesOf(QByteArrayView reply, const QString &path)
+{
+    ReplyReader reader(reply);
+    QList<TableData> tables;
+    Jet::Record record{};
+    while (reader.record(record)) {
+        switch (record) {
+        case Jet::Record::Table: {
+            TableData table;
+            quint32 columns = 0;
+            if (!reader.text(table.name) || !reader.count(columns))
+                throw damagedCatalogue(path);
+            for (quint32 c = 0; c < columns; ++c) {
+                QString column;
+                if (!reader.text(column))
+                    throw damagedCatalogue(path);
+                table.columns.append(column);
+            }
+            quint32 omitted = 0;
+            if (!reader.count(omitted))
+                throw damagedCatalogue(path);
+            for (quint32 c = 0; c < omitted; ++c) {
+                QString column;
+                if (!reader.text(column))
+                    throw damagedCatalogue(path);
+                table.omittedColumns.append(column);
+            }
+            tables.append(std::move(table));
+            break;
+        }
+        case Jet::Record::Row:
+            if (tables.isEmpty() || !readRow(reader, tables.last()))
+                throw damagedCatalogue(path);
+            break;
+        case Jet::Record::TooLong: {
+            QString table;
+            QString column;
+            quint32 row = 0;
+            Jet::Record end{};
+            if (!reader.text(table) || !reader.text(column) || !reader.count(row)
+                || !reader.record(end) || end != Jet::Record::End || !reader.atEnd()) {
+                throw damagedCatalogue(path);
+            }
+            throw CatalogueError(QStringLiteral("The field \"%1\" of row %2 is too long to read in "
+                                                "the table \"%3\" of the catalogue \"%4\".")
+                                     .arg(column)
+                                     .arg(row)
+                                     .arg(table, path));
+        }
+        case Jet::Record::End:
+            if (!reader.atEnd())
+                throw damagedCatalogue(path);
+            return tables;
+        default:
+            throw damagedCatalogue(path);
+        }
+    }
+    throw damagedCatalogue(path);
 }
 
 } // namespace
 
-struct JetStorage::Database
-{
-    Database()
-        : cLocale(newlocale(LC_ALL_MASK, "C", locale_t(nullptr)))
-    {}
-    ~Database()
-    {
-        if (mdb)
-            mdb_close(mdb);
-        if (cLocale)
-            freelocale(cLocale);
-    }
-
-    Database(const Database &) = delete;
-    Database &operator=(const Database &) = delete;
-
-    MdbCatalogEntry *userTable(const QString &name) const;
-
-    locale_t cLocale = locale_t(nullptr);
-    MdbHandle *mdb = nullptr;
-};
-
-MdbCatalogEntry *JetStorage::Database::userTable(const QString &name) const
-{
-    for (guint i = 0; mdb->catalog && i < mdb->catalog->len; ++i) {
-        auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
-        // Table names compare without regard to case, as the engine does.
-        if (mdb_is_user_table(entry)
-            && QString::fromUtf8(entry->object_name).compare(name, Qt::CaseInsensitive) == 0) {
-            return entry;
-        }
-    }
-    return nullptr;
-}
-
 JetStorage::JetStorage(const QString &fileName, const QString &password)
     : m_fileName(QFileInfo(fileName).absoluteFilePath())
-    , m_db(std::make_unique<Database>())
 {
-    QFile file(m_fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw CatalogueError(QStringLiteral("Cannot open the catalogue \"%1\": %2.")
-                                 .arg(m_fileName, file.errorString()));
-    }
-    const QByteArray head = file.read(Jet::HeaderBytes);
-    file.close();
+    const CatalogueFile file(m_fileName);
+    const QByteArray head = file.readStart(Jet::HeaderBytes);
     if (Jet::hasAceSignature(head)) {
         throw CatalogueError(QStringLiteral("Cannot open the catalogue \"%1\": it is a database of "
                                             "Access 2007 or later, which cannot be read.")
                                  .arg(m_fileName));
     }
+    if (!Jet::hasAccessSignature(head))
+        throw notACatalogue(m_fileName);
+    // The signature is there, the rest of the first page is not.
+    if (head.size() < Jet::HeaderBytes)
+        throw damagedCatalogue(m_fileName);
     // A different password is refused like a wrong key; a file without one opens, as it did with
     // the engine the catalogue was made for.
     const std::optional<Jet::Header> header = Jet::readHeader(head);
     if (!header || (!header->password.isEmpty() && header->password != password))
         throw notACatalogue(m_fileName);
+    const qsizetype pageSize = Jet::pageSize(header->format);
+    if (file.size() % pageSize != 0)
+        throw damagedCatalogue(m_fileName);
 
-    const ScopedLocale c(m_db->cLocale);
-    m_db->mdb = mdb_open(QFile::encodeName(m_fileName).constData(), MDB_NOFLAGS);
-    if (!m_db->mdb)
-        throw notACatalogue(m_fileName);
-    MdbHandle *mdb = m_db->mdb;
-
-    // libmdb picks its text converters from environment variables; these are fixed instead.
     const QByteArray charset = Jet::textCharset(*header);
-    mdb_iconv_close(mdb);
-    mdb->iconv_in = iconv_open(Utf8Charset, charset.constData());
-    mdb->iconv_out = iconv_open(charset.constData(), Utf8Charset);
-    if (mdb->iconv_in == iconv_t(-1)) {
+    const Converter toUtf8(Utf8Charset, charset.constData());
+    const Converter fromUtf8(charset.constData(), Utf8Charset);
+    if (!toUtf8.isOpen() || !fromUtf8.isOpen()) {
         throw CatalogueError(
             QStringLiteral("Cannot open the catalogue \"%1\": its texts in %2 cannot be converted.")
                 .arg(m_fileName, QString::fromLatin1(charset)));
     }
-    mdb_set_date_fmt(mdb, DateFormat);
-    mdb_set_shortdate_fmt(mdb, ShortDateFormat);
-    mdb_set_boolean_fmt_numbers(mdb);
+    const CLocale cLocale;
 
-    if (!mdb_read_catalog(mdb, MDB_TABLE))
-        throw notACatalogue(m_fileName);
-    // Only now: libmdb reads its catalog into buffers of the default size.
-    mdb_set_bind_size(mdb, BindSize);
+    Jet::ReadingSetup setup;
+    setup.file = file.descriptor();
+    setup.size = size_t(file.size());
+    setup.pageSize = size_t(pageSize);
+    setup.toUtf8 = toUtf8.get();
+    setup.fromUtf8 = fromUtf8.get();
+    setup.cLocale = cLocale.get();
+    m_tables = tablesOf(readInOwnProcess(setup, m_fileName), m_fileName);
 }
-
-JetStorage::~JetStorage() = default;
 
 QStringList JetStorage::tableNames() const
 {
-    const MdbHandle *mdb = m_db->mdb;
     QStringList names;
-    for (guint i = 0; mdb->catalog && i < mdb->catalog->len; ++i) {
-        auto *entry = static_cast<MdbCatalogEntry *>(g_ptr_array_index(mdb->catalog, i));
-        if (mdb_is_user_table(entry))
-            names.append(QString::fromUtf8(entry->object_name));
-    }
+    for (const TableData &table : m_tables)
+        names.append(table.name);
     return names;
 }
 
 TableData JetStorage::readTable(const QString &table) const
 {
-    MdbHandle *mdb = m_db->mdb;
-    const ScopedLocale c(m_db->cLocale);
-
-    MdbCatalogEntry *entry = m_db->userTable(table);
-    if (!entry)
-        throw missingTable(m_fileName, table);
-    TableData data;
-    data.name = QString::fromUtf8(entry->object_name);
-
-    const std::unique_ptr<MdbTableDef, TableDefDeleter> definition(mdb_read_table(entry));
-    if (!definition || !mdb_read_columns(definition.get()))
-        throw unreadableTable(m_fileName, data.name);
-
-    std::vector<BoundColumn> columns;
-    columns.reserve(definition->num_cols);
-    for (guint i = 0; i < definition->num_cols; ++i) {
-        const auto *column = static_cast<MdbColumn *>(g_ptr_array_index(definition->columns, i));
-        if (!hasText(*column)) {
-            data.omittedColumns.append(QString::fromUtf8(column->name));
-            continue;
-        }
-        BoundColumn bound;
-        bound.index = int(i);
-        bound.name = QString::fromUtf8(column->name);
-        bound.isBoolean = column->col_type == MDB_BOOL;
-        columns.push_back(std::move(bound));
-        data.columns.append(columns.back().name);
+    // Table names compare without regard to case, as the engine does.
+    for (const TableData &data : m_tables) {
+        if (data.name.compare(table, Qt::CaseInsensitive) == 0)
+            return data;
     }
-    for (BoundColumn &column : columns)
-        mdb_bind_column(definition.get(), column.index + 1, column.text.get(), &column.length);
-
-    std::vector<MdbField> fields(definition->num_cols);
-    mdb_rewind_table(definition.get());
-    while (mdb_fetch_row(definition.get())) {
-        // libmdb delivers a null field as the empty text; the row's null mask tells them apart.
-        // The row just read is still on the current page, one before the table's row position.
-        int start = 0;
-        size_t size = 0;
-        if (mdb_find_row(mdb, int(definition->cur_row) - 1, &start, &size) != 0
-            || mdb_crack_row(definition.get(), start & RowOffsetMask, size, fields.data()) < 0) {
-            throw unreadableTable(m_fileName, data.name);
-        }
-        QList<FieldValue> row;
-        row.reserve(data.columns.size());
-        for (const BoundColumn &column : columns) {
-            // A Yes/No field keeps its value in the null mask and is never null.
-            if (fields[column.index].is_null && !column.isBoolean) {
-                row.append(std::nullopt);
-                continue;
-            }
-            if (size_t(column.length) >= LongestFieldBytes) {
-                throw CatalogueError(
-                    QStringLiteral("The field \"%1\" of row %2 is too long to read in the table "
-                                   "\"%3\" of the catalogue \"%4\".")
-                        .arg(column.name)
-                        .arg(data.rows.size() + 1)
-                        .arg(data.name, m_fileName));
-            }
-            row.append(QString::fromUtf8(column.text.get(), column.length));
-        }
-        data.rows.append(std::move(row));
-    }
-    return data;
+    throw missingTable(m_fileName, table);
 }
 
 } // namespace Kv402

@@ -34,6 +34,24 @@ QString finalFileName(const QString &fileName)
     return canonical.isEmpty() ? info.symLinkTarget() : canonical;
 }
 
+// What SQLite leaves beside a database while a change is being written: the rollback journal or
+// the write-ahead log. Either one left with content means that a change never finished.
+const QLatin1StringView ChangeJournalSuffixes[] = {QLatin1StringView("-journal"),
+                                                   QLatin1StringView("-wal")};
+
+// A read-only connection cannot roll an unfinished change back, and SQLite then refuses the
+// file as if it were no database. The file is named before that.
+const QString &withoutUnfinishedChange(const QString &fileName)
+{
+    const QString path = displayName(fileName);
+    for (const QLatin1StringView suffix : ChangeJournalSuffixes) {
+        const QFileInfo journal(path + suffix);
+        if (journal.isFile() && journal.size() > 0)
+            throw unfinishedChange(path, journal.fileName());
+    }
+    return fileName;
+}
+
 QString quotedIdentifier(const QString &name)
 {
     QString quoted = name;
@@ -148,7 +166,7 @@ FieldValue SqlStatement::value(int column) const
 }
 
 SqlCipherStorage::SqlCipherStorage(const QString &fileName, const QByteArray &key)
-    : m_connection(fileName, SqlCipherConnection::Mode::ReadOnly, key)
+    : m_connection(withoutUnfinishedChange(fileName), SqlCipherConnection::Mode::ReadOnly, key)
 {
     // The key is only tried on the first read: a wrong key and a file that is no database fail
     // alike here.

@@ -61,7 +61,8 @@ private:
 class SqlCipherStorage : public CatalogueStorage
 {
 public:
-    // Throws CatalogueError when the file is not an SQLCipher database under this key.
+    // Throws CatalogueError when the file is not an SQLCipher database under this key, and one of
+    // kind UnfinishedChange when a journal with content lies beside it.
     SqlCipherStorage(const QString &fileName, const QByteArray &key);
 
     TableData readTable(const QString &table) const override;

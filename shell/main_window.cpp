@@ -354,7 +354,13 @@ MessageAnswer frmMain::showMessage(const Message &message)
 void frmMain::fail(const CatalogueError &error)
 {
     m_failed = true;
-    showMessage({error.message(), MessageButtons::Ok, MessageIcon::Critical, MessageAnswer::Ok});
+    QString text = error.message();
+    const QStringList &arguments = error.arguments();
+    if (error.kind() == CatalogueError::Kind::Damaged && arguments.size() == 1)
+        text = Texts::CatalogueDamaged.in(language()).arg(arguments.at(0));
+    else if (error.kind() == CatalogueError::Kind::UnfinishedChange && arguments.size() == 2)
+        text = Texts::CatalogueUnfinishedChange.in(language()).arg(arguments.at(0), arguments.at(1));
+    showMessage({text, MessageButtons::Ok, MessageIcon::Critical, MessageAnswer::Ok});
     // The program ends without its shutdown: nothing is saved.
     hide();
     for (const QPointer<QWidget> &window : std::as_const(m_otherWindows)) {

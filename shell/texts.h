@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/catalogue_error.h"
+
 #include <QString>
 
 namespace Kv402 {
@@ -45,6 +47,15 @@ inline QString italianLanguageCaption()
 inline constexpr Bilingual VersionNotAvailable{"Versione non disponibile", "Version not available"};
 inline constexpr Bilingual NothingSelected{"Non è stato selezionato alcun elemento",
                                            "It has't been selected any element"};
+// The catalogue failures that are worded in the interface language; the others are shown as the
+// catalogue words them. %1 the catalogue, %2 the journal of the unfinished change.
+inline constexpr Bilingual
+    CatalogueDamaged{"Il catalogo \"%1\" è danneggiato e non può essere letto.",
+                     CatalogueTexts::Damaged};
+inline constexpr Bilingual CatalogueUnfinishedChange{
+    "Il catalogo \"%1\" ha accanto una modifica non terminata (%2): non è stato chiuso "
+    "correttamente; ripristinarlo dalla sua origine.",
+    CatalogueTexts::UnfinishedChange};
 inline constexpr Bilingual
     CheckCable{"Prima di iniziare controllare che il cavo sia collegato correttamente!",
                "Before loading please test that the cable is connected!"};

@@ -1,8 +1,10 @@
 #include "workspace.h"
 
+#include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
 #include "catalogue/catalogue_sql.h"
+#include "catalogue/sqlcipher_storage.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -91,6 +93,8 @@ private Q_SLOTS:
     void openingFailures();
     void readingFailures_data();
     void readingFailures();
+    void unfinishedChangeIsReported_data();
+    void unfinishedChangeIsReported();
     void reopeningInTheSameProcessWorks();
     void reopeningReadsAChangedFileAfresh();
     void secondProcessCannotOpenIt();
@@ -246,6 +250,58 @@ void CatalogueDbTest::readingFailures()
     QVERIFY2(message.contains(expected), qPrintable(message));
     QVERIFY2(message.contains(workspace.filePath(QStringLiteral("Versioni.mdb"))),
              qPrintable(message));
+}
+
+void CatalogueDbTest::unfinishedChangeIsReported_data()
+{
+    QTest::addColumn<QString>("journal");    // beside Versioni.mdb
+    QTest::addColumn<QByteArray>("content"); // empty: the journal of a change left unfinished
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("change left unfinished") << "Versioni.mdb-journal" << QByteArray() << true;
+    QTest::newRow("rollback journal") << "Versioni.mdb-journal" << QByteArray("x") << true;
+    QTest::newRow("write-ahead log") << "Versioni.mdb-wal" << QByteArray("x") << true;
+    QTest::newRow("empty journal") << "Versioni.mdb-journal" << QByteArray("") << false;
+}
+
+void CatalogueDbTest::unfinishedChangeIsReported()
+{
+    QFETCH(QString, journal);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, refused);
+
+    Workspace workspace;
+    if (content.isNull()) {
+        // The catalogue and its journal as a copy taken in the middle of a change.
+        Workspace changing;
+        changing.buildCatalogue(ReferenceSql);
+        const QByteArray key(Catalogue::Password.data(), Catalogue::Password.size());
+        SqlCipherConnection writer(changing.filePath("Versioni.mdb"),
+                                   SqlCipherConnection::Mode::Create,
+                                   key);
+        writer.exec("BEGIN; DELETE FROM Versioni2;");
+        QVERIFY(QFileInfo(changing.filePath(journal)).size() > 0);
+        for (const QString &name : {QStringLiteral("Versioni.mdb"), journal})
+            QVERIFY(QFile::copy(changing.filePath(name), workspace.filePath(name)));
+    } else {
+        workspace.buildCatalogue(ReferenceSql);
+        workspace.writeFile(journal, content);
+    }
+
+    const QString path = workspace.filePath("Versioni.mdb");
+    try {
+        const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+        QVERIFY2(!refused, "the catalogue was opened");
+        QCOMPARE(db->OpenRecordset(QStringLiteral("Versioni2"))->table().rows.size(), 5);
+    } catch (const CatalogueError &error) {
+        QVERIFY2(refused, qPrintable(error.message()));
+        QCOMPARE(error.kind(), CatalogueError::Kind::UnfinishedChange);
+        QCOMPARE(error.arguments(), (QStringList{path, journal}));
+        QCOMPARE(error.message(),
+                 QStringLiteral("The catalogue \"%1\" has an unfinished change beside it (%2): it "
+                                "was not closed properly; restore it from its source.")
+                     .arg(path, journal));
+    }
 }
 
 void CatalogueDbTest::reopeningInTheSameProcessWorks()

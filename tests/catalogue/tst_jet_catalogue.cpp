@@ -14,7 +14,11 @@
 #include <QProcess>
 #include <QTest>
 
+#include <QTemporaryDir>
+
 #include <functional>
+
+#include <sys/stat.h>
 
 using namespace Kv402;
 using Kv402::Test::failureOf;
@@ -37,7 +41,67 @@ QString shown(const QJsonValue &value)
                           : QLatin1Char('"') + value.toString() + QLatin1Char('"');
 }
 
+// What the damage needs of a Jet 4 file's layout.
+constexpr qsizetype PageSize = 4096;
+constexpr char DefinitionPage = 0x02;
+constexpr char DataPage = 0x01;
+// The engine's objects table, from which the list of tables comes, is defined on this page.
+constexpr qsizetype ObjectsDefinition = 2;
+// Of a table definition page.
+constexpr qsizetype ColumnCountOffset = 45;
+constexpr qsizetype UsageMapOffset = 55;
+// Of a data page.
+constexpr qsizetype OwnerOffset = 4;
+constexpr qsizetype RowCountOffset = 12;
+constexpr qsizetype RowTableOffset = 14;
+
+quint32 littleEndian(const QByteArray &file, qsizetype at, int bytes)
+{
+    quint32 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | quint8(file.at(at + i));
+    return value;
+}
+
+// The definition page of the one table with this many columns (num has 1, Versioni1 5).
+qsizetype definitionWithColumns(const QByteArray &file, int columns)
+{
+    QList<qsizetype> found;
+    for (qsizetype page = 0; page < file.size() / PageSize; ++page) {
+        if (file.at(page * PageSize) == DefinitionPage
+            && littleEndian(file, page * PageSize + ColumnCountOffset, 2) == quint32(columns)) {
+            found.append(page);
+        }
+    }
+    return found.size() == 1 ? found.first() : -1;
+}
+
+QList<qsizetype> dataPagesOf(const QByteArray &file, qsizetype definition)
+{
+    QList<qsizetype> pages;
+    for (qsizetype page = 0; page < file.size() / PageSize; ++page) {
+        if (file.at(page * PageSize) == DataPage
+            && littleEndian(file, page * PageSize + OwnerOffset, 4) == quint32(definition)) {
+            pages.append(page);
+        }
+    }
+    return pages;
+}
+
+// How a copy of a fixture is damaged.
+enum class Damage {
+    Write,     // the bytes written at the place
+    Blank,     // the page at the place filled with zeros
+    Cut,       // the file cut short at the place
+    Empty,     // a file without content
+    Fifo,      // a FIFO of the catalogue's name
+    Directory, // a folder of the catalogue's name
+    DevZero,   // a symbolic link to /dev/zero
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Damage)
 
 class JetCatalogueTest : public QObject
 {
@@ -56,6 +120,9 @@ private Q_SLOTS:
     void secondProcessCannotOpenIt();
     void dumpBuildsTheSameRows_data();
     void dumpBuildsTheSameRows();
+    void damagedCopiesAreRefusedOrReadExactly_data();
+    void damagedCopiesAreRefusedOrReadExactly();
+    void dumpOfADamagedCatalogueFails();
 
 private:
     QString fixture(const QString &name) const { return m_dir + QLatin1Char('/') + name; }
@@ -63,6 +130,10 @@ private:
     QString place(const Workspace &workspace,
                   const QString &name,
                   const QString &as = ReferenceFile) const;
+
+    // Where the rows of the catalogue differ from those the fixture's entry of expected.json
+    // lists; empty when they are the same.
+    QString differences(const CatalogueDatabase &catalogue, const QString &fixture) const;
 
     QString m_dir;
     QJsonObject m_expected;
@@ -74,7 +145,7 @@ void JetCatalogueTest::initTestCase()
     QFile expected(fixture(QStringLiteral("expected.json")));
     if (!expected.open(QIODevice::ReadOnly)) {
         QSKIP(qPrintable(QStringLiteral("The Jet catalogue fixtures are not in \"%1\"; set "
-                                        "KV402_FIXTURES_DIR to the shared fixtures folder.")
+                                        "KV402_FIXTURES_DIR to the tests/fixtures folder.")
                              .arg(m_dir)));
     }
     QJsonParseError error;
@@ -335,6 +406,189 @@ void JetCatalogueTest::dumpBuildsTheSameRows()
         QCOMPARE(b.columns, a.columns);
         QCOMPARE(b.rows, a.rows);
     }
+}
+
+QString JetCatalogueTest::differences(const CatalogueDatabase &catalogue,
+                                      const QString &fixture) const
+{
+    const QJsonObject expected = m_expected.value(fixture).toObject();
+    const QJsonObject columns = expected.value(QStringLiteral("columns")).toObject();
+    const QJsonObject tables = expected.value(QStringLiteral("tables")).toObject();
+    QStringList names = catalogue.tableNames();
+    names.sort();
+    if (names != columns.keys())
+        return QStringLiteral("tables ") + names.join(QLatin1Char(','));
+    for (const QString &name : columns.keys()) {
+        const TableData table = catalogue.OpenRecordset(name)->table();
+        const QJsonArray rows = tables.value(name).toArray();
+        if (table.rows.size() != rows.size())
+            return QStringLiteral("%1: %2 rows of %3")
+                .arg(name)
+                .arg(table.rows.size())
+                .arg(rows.size());
+        QStringList wanted;
+        for (const QJsonValue &column : columns.value(name).toArray())
+            wanted.append(column.toString());
+        if (table.columns != wanted)
+            return name + QStringLiteral(": columns ") + table.columns.join(QLatin1Char(','));
+        for (qsizetype r = 0; r < rows.size(); ++r) {
+            for (qsizetype c = 0; c < table.columns.size(); ++c) {
+                const QJsonValue value = rows.at(r).toObject().value(table.columns.at(c));
+                const FieldValue read = table.rows.at(r).at(c);
+                if (shown(read) != shown(value)) {
+                    return QStringLiteral("%1 row %2 %3: %4 instead of %5")
+                        .arg(name)
+                        .arg(r + 1)
+                        .arg(table.columns.at(c), shown(read), shown(value));
+                }
+            }
+        }
+    }
+    return {};
+}
+
+void JetCatalogueTest::damagedCopiesAreRefusedOrReadExactly_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<qsizetype>("place"); // an offset, or a page number for Blank
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("mustRefuse"); // false: reading the rows exactly is right too
+
+    for (const QString name : {"Versioni.mdb", "Versioni-large.mdb"}) {
+        QFile file(fixture(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        const qsizetype size = content.size();
+        const qsizetype num = definitionWithColumns(content, 1);
+        const qsizetype versions = definitionWithColumns(content, 5);
+        QVERIFY(num > 0 && versions > 0);
+        const qsizetype numData = dataPagesOf(content, num).value(0, -1);
+        const QList<qsizetype> versionsData = dataPagesOf(content, versions);
+        const qsizetype objectsData = dataPagesOf(content, ObjectsDefinition).value(0, -1);
+        QVERIFY(numData > 0 && !versionsData.isEmpty() && objectsData > 0);
+        const qsizetype versionsPage = versionsData.at(versionsData.size() / 2);
+
+        auto row = [&](const char *damage) -> QTestData & {
+            return QTest::addRow("%s: %s", qPrintable(name), damage) << name;
+        };
+        for (const char usage : {'\x00', '\x01', '\x05', '\x7F', '\xFF'}) {
+            QTest::addRow("%s: num usage map %02x", qPrintable(name), quint8(usage))
+                << name << Damage::Write << num * PageSize + UsageMapOffset << QByteArray(1, usage)
+                << false;
+        }
+        row("num data page type") << Damage::Write << numData * PageSize << QByteArray("\x02")
+                                  << false;
+        row("num data page owner") << Damage::Write << numData * PageSize + OwnerOffset
+                                   << QByteArray("\x05\x00", 2) << false;
+        row("num data page row count") << Damage::Write << numData * PageSize + RowCountOffset
+                                       << QByteArray("\xFF\xFF") << false;
+        row("num first row outside the page")
+            << Damage::Write << numData * PageSize + RowTableOffset << QByteArray("\xFF\x1F")
+            << false;
+        row("num data page blanked") << Damage::Blank << numData << QByteArray() << true;
+        row("Versioni1 data page blanked") << Damage::Blank << versionsPage << QByteArray() << true;
+        row("Versioni1 data page row count")
+            << Damage::Write << versionsPage * PageSize + RowCountOffset
+            << QByteArray("\x00\x00", 2) << true;
+        row("table list page blanked") << Damage::Blank << objectsData << QByteArray() << true;
+        row("cut after the first page") << Damage::Cut << PageSize << QByteArray() << true;
+        row("cut at num's data page") << Damage::Cut << numData * PageSize << QByteArray() << true;
+        row("cut before the last page") << Damage::Cut << size - PageSize << QByteArray() << false;
+        row("cut inside the first page") << Damage::Cut << qsizetype(100) << QByteArray() << true;
+        row("cut inside num's data page")
+            << Damage::Cut << numData * PageSize + 100 << QByteArray() << true;
+        row("cut inside the last page") << Damage::Cut << size - 1 << QByteArray() << true;
+    }
+    for (const auto &[what, damage] : {std::pair{"empty file", Damage::Empty},
+                                       std::pair{"FIFO", Damage::Fifo},
+                                       std::pair{"directory", Damage::Directory},
+                                       std::pair{"link to /dev/zero", Damage::DevZero}}) {
+        QTest::newRow(what) << ReferenceFile << damage << qsizetype(0) << QByteArray() << true;
+    }
+}
+
+void JetCatalogueTest::damagedCopiesAreRefusedOrReadExactly()
+{
+    QFETCH(QString, source);
+    QFETCH(Damage, damage);
+    QFETCH(qsizetype, place);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, mustRefuse);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(ReferenceFile);
+    const QByteArray nativePath = QFile::encodeName(path);
+    QFile original(fixture(source));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QByteArray content = original.readAll();
+    switch (damage) {
+    case Damage::Write:
+        content.replace(place, bytes.size(), bytes);
+        break;
+    case Damage::Blank:
+        content.replace(place * PageSize, PageSize, QByteArray(PageSize, '\0'));
+        break;
+    case Damage::Cut:
+        content.truncate(place);
+        break;
+    case Damage::Empty:
+        content.clear();
+        break;
+    case Damage::Fifo:
+        QCOMPARE(::mkfifo(nativePath.constData(), 0600), 0);
+        break;
+    case Damage::Directory:
+        QVERIFY(QDir(dir.path()).mkdir(ReferenceFile));
+        break;
+    case Damage::DevZero:
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        break;
+    }
+    if (damage <= Damage::Empty) {
+        QFile copy(path);
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        QCOMPARE(copy.write(content), content.size());
+    }
+    const bool regular = damage <= Damage::Empty;
+
+    try {
+        const auto catalogue = CatalogueDatabase::OpenDatabase(path);
+        QVERIFY2(!mustRefuse, "the damaged copy was opened");
+        const QString wrong = differences(*catalogue, source);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    } catch (const CatalogueError &error) {
+        QVERIFY2(error.message().contains(path), qPrintable(error.message()));
+        if (regular) {
+            QCOMPARE(error.kind(), CatalogueError::Kind::Damaged);
+            QCOMPARE(error.message(),
+                     QStringLiteral("The catalogue \"%1\" is damaged and cannot be read.").arg(path));
+            QCOMPARE(error.arguments(), QStringList{path});
+        } else {
+            QCOMPARE(error.kind(), CatalogueError::Kind::Other);
+            QVERIFY2(error.message().endsWith(QStringLiteral(": it is not a regular file.")),
+                     qPrintable(error.message()));
+        }
+    }
+}
+
+void JetCatalogueTest::dumpOfADamagedCatalogueFails()
+{
+    Workspace workspace;
+    const QString path = place(workspace, QStringLiteral("Versioni-large.mdb"));
+    QVERIFY(!path.isEmpty());
+    // Cut inside the last data pages of Versioni1: the tables before it read well.
+    QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2 + 100));
+
+    QProcess tool;
+    tool.start(QStringLiteral(KV402_TOOL), {"catalogue", "dump", ReferenceFile});
+    QVERIFY(tool.waitForFinished());
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 1);
+    QCOMPARE(tool.readAllStandardOutput(), QByteArray());
+    QCOMPARE(QString::fromUtf8(tool.readAllStandardError()),
+             QStringLiteral("kv402: The catalogue \"%1\" is damaged and cannot be read.\n")
+                 .arg(path));
 }
 
 QTEST_GUILESS_MAIN(JetCatalogueTest)

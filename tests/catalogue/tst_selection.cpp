@@ -115,6 +115,8 @@ private Q_SLOTS:
     void accessAndEncryptedCataloguesBehaveAlike();
     void accessCatalogueFailures_data();
     void accessCatalogueFailures();
+    void damagedCatalogueEndsTheProgram_data();
+    void damagedCatalogueEndsTheProgram();
 
 private:
     QTemporaryDir m_settings;
@@ -650,6 +652,60 @@ void SelectionTest::accessCatalogueFailures()
     QCOMPARE(failure.icon, MessageIcon::Critical);
     QVERIFY2(failure.text.contains(expected), qPrintable(failure.text));
     QVERIFY(failure.text.contains(started.workspace.filePath("Versioni.mdb")));
+}
+
+void SelectionTest::damagedCatalogueEndsTheProgram_data()
+{
+    QTest::addColumn<bool>("access");      // else an SQLCipher catalogue with a journal beside it
+    QTest::addColumn<bool>("atStartUp");   // else at a revision choice, in Italian
+    QTest::addColumn<QString>("expected"); // %1 the catalogue
+
+    QTest::newRow("Access cut short, at start-up")
+        << true << true << "The catalogue \"%1\" is damaged and cannot be read.";
+    QTest::newRow("Access cut short, at a revision choice")
+        << true << false << "Il catalogo \"%1\" è danneggiato e non può essere letto.";
+    QTest::newRow("unfinished change, at start-up")
+        << false << true
+        << "The catalogue \"%1\" has an unfinished change beside it (Versioni.mdb-journal): it was "
+           "not closed properly; restore it from its source.";
+}
+
+void SelectionTest::damagedCatalogueEndsTheProgram()
+{
+    QFETCH(bool, access);
+    QFETCH(bool, atStartUp);
+    QFETCH(QString, expected);
+
+    Started started{QString()};
+    frmMain &window = *started.window;
+    const QString path = started.workspace.filePath("Versioni.mdb");
+    auto damage = [&] {
+        if (access) {
+            QFile::remove(path);
+            QVERIFY(QFile::copy(jetFixture("Versioni.mdb"), path));
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+            QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2 + 100));
+        } else {
+            started.workspace.buildCatalogue(catalogue({"1"}, {}));
+            started.workspace.writeFile("Versioni.mdb-journal", "an unfinished change");
+        }
+    };
+    if (atStartUp) {
+        damage();
+        QVERIFY(!window.Form_Load());
+    } else {
+        QVERIFY(QFile::copy(jetFixture("Versioni.mdb"), path));
+        QVERIFY(window.Form_Load());
+        window.show();
+        window.lngita->trigger();
+        damage();
+        pick(window.Combo1, "1");
+    }
+    QVERIFY(window.hasFailed());
+    QVERIFY(!window.isVisible());
+    const Message failure = started.messages.shown.last();
+    QCOMPARE(failure.icon, MessageIcon::Critical);
+    QCOMPARE(failure.text, expected.arg(path));
 }
 
 QTEST_MAIN(SelectionTest)
