@@ -2,8 +2,8 @@
 // the time the characters need on the wire, and the processor time the whole process used.
 
 #include "loader/link_constants.h"
-#include "loader/simulated_terminal.h"
 #include "loader/terminal_link.h"
+#include "simulator/simulated_terminal.h"
 
 #include <chrono>
 #include <cstdio>

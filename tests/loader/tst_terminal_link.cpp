@@ -1,5 +1,5 @@
-#include "loader/simulated_terminal.h"
 #include "loader/terminal_link.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QSemaphore>
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "loader/link_constants.h"
-#include "loader/simulated_terminal.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QTest>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "loader/simulated_terminal.h"
+#include "simulator/simulated_terminal.h"
 
 #include "loader/link_constants.h"
 
