@@ -41,6 +41,7 @@ int main()
     image.lngImageEnd = Blocks * Image::BlockSize - 1;
     image.anythingWritten = true;
 
+    // On the real steady clock, the terminal's default: the characters take their true time.
     SimulatedTerminal::Options options;
     options.paced = true;
     auto terminal = std::make_shared<SimulatedTerminal>(options);

@@ -48,8 +48,9 @@ public:
 // Time that moves only when a waiter needs it to: a wait jumps to the moment it waits for instead
 // of sleeping, so a paced transfer takes no real time and gives the same timeline on every run,
 // however loaded the machine is. A wait never blocks: another thread's change (the cable plugged
-// in) is seen when the waiter checks again. It starts at zero and never goes back; safe to share
-// between threads and terminals.
+// in) is seen when the waiter checks again, and a caller that waits in slices for what never
+// comes (a silent terminal) runs through them without pause until its own limit. It starts at
+// zero and never goes back; safe to share between threads and terminals.
 class VirtualClock final : public SimulatedClock
 {
 public:
