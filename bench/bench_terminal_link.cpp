@@ -2,8 +2,8 @@
 // the time the characters need on the wire, and the processor time the whole process used.
 
 #include "loader/link_constants.h"
-#include "loader/simulated_terminal.h"
 #include "loader/terminal_link.h"
+#include "simulator/simulated_terminal.h"
 
 #include <chrono>
 #include <cstdio>
@@ -41,6 +41,7 @@ int main()
     image.lngImageEnd = Blocks * Image::BlockSize - 1;
     image.anythingWritten = true;
 
+    // On the real steady clock, the terminal's default: the characters take their true time.
     SimulatedTerminal::Options options;
     options.paced = true;
     auto terminal = std::make_shared<SimulatedTerminal>(options);

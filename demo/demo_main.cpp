@@ -3,10 +3,10 @@
 
 #include "demo/demo_terminals.h"
 #include "loader/qt_serial_port.h"
-#include "loader/simulated_terminal.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 #include "shell/session_end.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QApplication>
 

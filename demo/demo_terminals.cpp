@@ -1,7 +1,7 @@
 #include "demo/demo_terminals.h"
 
-#include "loader/simulated_terminal.h"
 #include "loader/srecord_image.h"
+#include "simulator/simulated_terminal.h"
 
 namespace Kv402 {
 

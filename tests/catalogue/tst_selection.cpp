@@ -3,9 +3,9 @@
 
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_sql.h"
-#include "loader/simulated_terminal.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QAction>
 #include <QComboBox>

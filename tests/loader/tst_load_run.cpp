@@ -2,11 +2,11 @@
 #include "srecord_text.h"
 #include "workspace.h"
 
-#include "loader/simulated_terminal.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 #include "shell/session_end.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QAction>
 #include <QApplication>

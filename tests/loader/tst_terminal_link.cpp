@@ -1,5 +1,5 @@
-#include "loader/simulated_terminal.h"
 #include "loader/terminal_link.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QSemaphore>
 #include <QTest>
@@ -340,6 +340,7 @@ private Q_SLOTS:
     void flashErrorStopsSending();
     void cableNotConnected();
     void ctsLowForAWhileIsWaitedFor();
+    void pacedRunTakesExactlyItsWireTime();
     void slowTerminalIsNotSilent();
     void silenceEndsTheRun_data();
     void silenceEndsTheRun();
@@ -582,13 +583,47 @@ void TerminalLinkTest::cableNotConnected()
 
 void TerminalLinkTest::ctsLowForAWhileIsWaitedFor()
 {
+    // On the virtual clock the drop passes at once, and the moment the link goes on is exact.
+    const auto clock = std::make_shared<VirtualClock>();
     Options options;
-    options.ctsDrop = SimulatedTerminal::CtsDrop{1, 30ms};
+    options.paced = true;
+    options.clock = clock;
+    options.ctsDrop = SimulatedTerminal::CtsDrop{1, 2s};
     Rig rig(options, SlowLimits);
     const MemoryImage image = imageOf(3);
 
     QCOMPARE(rig.run(image), LinkOutcome::Completed);
     QCOMPARE(rig.terminal->violations(), QStringList());
+    // CTS drops as block 0's status reply arrives, which the link reads at once; block 1 goes out
+    // the moment CTS is back.
+    const QList<SimulatedTerminal::Event> reads = rig.eventsOf(Kind::PcRead);
+    const QList<SimulatedTerminal::Event> sent = rig.eventsOf(Kind::PcSent);
+    QCOMPARE(reads.size(), 8);
+    QCOMPARE(sent.size(), 4);
+    QCOMPARE(reads[3].bytes.size(), Link::StatusSize);
+    QCOMPARE(sent[2].at - reads[3].at, 2s);
+}
+
+void TerminalLinkTest::pacedRunTakesExactlyItsWireTime()
+{
+    // The link answers each turn at once: on the virtual clock a paced run closes the port the
+    // moment its last character has arrived.
+    const auto clock = std::make_shared<VirtualClock>();
+    Options options;
+    options.paced = true;
+    options.clock = clock;
+    Rig rig(options);
+    const int blocks = 3;
+
+    QCOMPARE(rig.run(imageOf(blocks)), LinkOutcome::Completed);
+    QCOMPARE(rig.terminal->violations(), QStringList());
+    // The header, its echo and its status reply; each block, its echo and its status reply.
+    const qint64 characters = 2 * Link::HeaderSize + Link::StatusSize
+                              + blocks * (2 * Link::BlockSize + Link::StatusSize);
+    const std::chrono::nanoseconds character = LineSettings::parse(QString(Link::LineSettings))
+                                                   ->characterTime();
+    QCOMPARE(rig.eventsOf(Kind::Closed).first().at - rig.eventsOf(Kind::Opened).first().at,
+             characters * character);
 }
 
 void TerminalLinkTest::slowTerminalIsNotSilent()

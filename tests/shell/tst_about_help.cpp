@@ -1,13 +1,13 @@
 #include "scripted_messages.h"
 #include "workspace.h"
 
-#include "loader/simulated_terminal.h"
 #include "shell/about_window.h"
 #include "shell/editable_list.h"
 #include "shell/fonts.h"
 #include "shell/help_window.h"
 #include "shell/main_window.h"
 #include "shell/texts.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QAction>
 #include <QApplication>

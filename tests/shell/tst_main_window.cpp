@@ -1,9 +1,9 @@
 #include "scripted_messages.h"
 #include "workspace.h"
 
-#include "loader/simulated_terminal.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,14 +1,65 @@
 #include "loader/link_constants.h"
-#include "loader/simulated_terminal.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QTest>
 #include <QThread>
 
 using namespace Kv402;
+using namespace std::chrono_literals;
+
+using TimePoint = SimulatedTerminal::TimePoint;
 
 namespace {
 
 constexpr int WaitMsecs = 5000;
+
+// One character on the line: start bit, 8 data bits, parity bit, stop bit at 19200 baud.
+std::chrono::nanoseconds characterTime()
+{
+    return LineSettings::parse(QString(Link::LineSettings))->characterTime();
+}
+
+// A moment of the virtual clock, counted in characters on the wire from its start.
+TimePoint afterCharacters(qint64 characters)
+{
+    return TimePoint(characters * characterTime());
+}
+
+// The terminal's events with their moments in characters on the wire from the clock's start; a
+// moment between two characters shows in nanoseconds.
+QStringList timeline(const SimulatedTerminal &terminal)
+{
+    using Kind = SimulatedTerminal::Event::Kind;
+    const qint64 character = characterTime().count();
+    QStringList lines;
+    for (const SimulatedTerminal::Event &event : terminal.events()) {
+        QString what;
+        switch (event.kind) {
+        case Kind::Opened:
+            what = QStringLiteral("open");
+            break;
+        case Kind::PcSent:
+            what = QStringLiteral("pc sends %1").arg(event.bytes.size());
+            break;
+        case Kind::PcRts:
+            what = QStringLiteral("rts%1").arg(int(event.rts));
+            break;
+        case Kind::PcRead:
+            what = QStringLiteral("pc reads %1").arg(event.bytes.size());
+            break;
+        case Kind::TerminalSent:
+            what = QStringLiteral("terminal sends %1").arg(event.bytes.size());
+            break;
+        case Kind::Closed:
+            what = QStringLiteral("close");
+            break;
+        }
+        const qint64 at = std::chrono::nanoseconds(event.at.time_since_epoch()).count();
+        lines.append(at % character == 0 ? QStringLiteral("%1 @%2").arg(what).arg(at / character)
+                                         : QStringLiteral("%1 @%2 ns").arg(what).arg(at));
+    }
+    return lines;
+}
 
 QByteArray block0()
 {
@@ -51,7 +102,9 @@ class SimulatedTerminalTest : public QObject
 private Q_SLOTS:
     void seesProtocolViolations_data();
     void seesProtocolViolations();
-    void pacedEchoComesAfterTheWholeBlock();
+    void pacedExchangeTakesTheWireTime();
+    void ctsDropLastsItsDuration_data();
+    void ctsDropLastsItsDuration();
     void pluggingTheCableInWakesTheWait();
     void secondOpenIsRefused();
 };
@@ -108,26 +161,105 @@ void SimulatedTerminalTest::seesProtocolViolations()
     QCOMPARE(terminal->violations(), violation.isEmpty() ? QStringList() : QStringList(violation));
 }
 
-void SimulatedTerminalTest::pacedEchoComesAfterTheWholeBlock()
+void SimulatedTerminalTest::pacedExchangeTakesTheWireTime()
 {
+    QCOMPARE(characterTime(), std::chrono::nanoseconds(11 * 1'000'000'000LL / 19200));
+
+    const auto clock = std::make_shared<VirtualClock>();
     SimulatedTerminal::Options options;
     options.paced = true;
+    options.clock = clock;
     auto terminal = std::make_shared<SimulatedTerminal>(options);
     SimulatedPort port(terminal);
     QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
     play(port, QStringLiteral("header read2 rts1 read10"));
+    QCOMPARE(clock->now(), afterCharacters(14));
 
     port.write(block0());
-    // 256 characters of 11 bits at 19200 baud take about 147 ms to leave.
-    QVERIFY(port.bytesToWrite() > 0);
+    // The echo starts only once the block's last byte has arrived.
+    clock->advanceTo(afterCharacters(14 + 255));
+    QCOMPARE(port.bytesToWrite(), 1);
     QCOMPARE(port.bytesAvailable(), 0);
     QVERIFY(port.waitForWritten(WaitMsecs));
+    QCOMPARE(clock->now(), afterCharacters(14 + 256));
+    QCOMPARE(port.bytesAvailable(), 0);
     QVERIFY(port.waitForAvailable(Image::BlockSize, WaitMsecs));
+    QCOMPARE(clock->now(), afterCharacters(14 + 2 * 256));
     QCOMPARE(port.readAll(), block0());
     port.setRts(true);
     QVERIFY(port.waitForAvailable(Link::StatusSize, WaitMsecs));
     QCOMPARE(port.readAll().size(), Link::StatusSize);
+
+    // Each side sends at once when its turn comes, and every byte takes one character time.
+    QCOMPARE(timeline(*terminal),
+             QStringList({
+                 "open @0",
+                 "pc sends 2 @0",
+                 "terminal sends 2 @2",
+                 "pc reads 2 @4",
+                 "rts1 @4",
+                 "terminal sends 10 @4",
+                 "pc reads 10 @14",
+                 "pc sends 256 @14",
+                 "terminal sends 256 @270",
+                 "pc reads 256 @526",
+                 "rts1 @526",
+                 "terminal sends 10 @526",
+                 "pc reads 10 @536",
+             }));
     QCOMPARE(terminal->flash().left(Image::BlockSize), block0());
+    QCOMPARE(terminal->violations(), QStringList());
+}
+
+void SimulatedTerminalTest::ctsDropLastsItsDuration_data()
+{
+    QTest::addColumn<qint64>("lowMsecs"); // -1: for good
+    QTest::addColumn<int>("firstWaitMsecs");
+
+    QTest::newRow("30 ms") << qint64(30) << 10;
+    QTest::newRow("100 s, longer than a wait") << qint64(100'000) << 60'000;
+    QTest::newRow("for good") << qint64(-1) << 60'000;
+}
+
+void SimulatedTerminalTest::ctsDropLastsItsDuration()
+{
+    QFETCH(qint64, lowMsecs);
+    QFETCH(int, firstWaitMsecs);
+
+    const auto clock = std::make_shared<VirtualClock>();
+    SimulatedTerminal::Options options;
+    options.paced = true;
+    options.clock = clock;
+    options.ctsDrop = SimulatedTerminal::CtsDrop{0, std::nullopt};
+    if (lowMsecs >= 0)
+        options.ctsDrop->duration = std::chrono::milliseconds(lowMsecs);
+    auto terminal = std::make_shared<SimulatedTerminal>(options);
+    SimulatedPort port(terminal);
+    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+
+    // CTS drops as the header's status reply has arrived.
+    play(port, QStringLiteral("header read2 rts1 read10"));
+    const TimePoint dropped = clock->now();
+    QCOMPARE(dropped, afterCharacters(14));
+    QVERIFY(!port.cts());
+
+    // A wait that ends before CTS comes back lasts exactly as long as it may.
+    QVERIFY(!port.waitForCts(firstWaitMsecs));
+    QCOMPARE(clock->now() - dropped, std::chrono::milliseconds(firstWaitMsecs));
+
+    if (lowMsecs < 0) {
+        QVERIFY(!port.waitForCts(WaitMsecs));
+        QCOMPARE(clock->now() - dropped, std::chrono::milliseconds(firstWaitMsecs + WaitMsecs));
+        QVERIFY(!port.cts());
+        return;
+    }
+    const TimePoint raised = dropped + std::chrono::milliseconds(lowMsecs);
+    clock->advanceTo(raised - 1ns);
+    QVERIFY(!port.cts());
+    QVERIFY(port.waitForCts(WaitMsecs));
+    QCOMPARE(clock->now(), raised);
+    QVERIFY(port.cts());
+    port.write(block0());
     QCOMPARE(terminal->violations(), QStringList());
 }
 

@@ -1,4 +1,4 @@
-#include "loader/simulated_terminal.h"
+#include "simulator/simulated_terminal.h"
 
 #include "loader/link_constants.h"
 
@@ -8,7 +8,8 @@ namespace Kv402 {
 
 namespace {
 
-using Clock = SimulatedTerminal::Clock;
+using TimePoint = SimulatedTerminal::TimePoint;
+using Duration = SimulatedClock::Duration;
 
 // Bytes 1 to 9 of every status reply; the PC never looks at them. NUL and 0xFF among them make
 // sure that nothing on the way drops or changes them.
@@ -51,6 +52,7 @@ SimulatedTerminal::SimulatedTerminal()
 
 SimulatedTerminal::SimulatedTerminal(Options options)
     : m_options(std::move(options))
+    , m_clock(m_options.clock ? m_options.clock : SimulatedClock::steady())
     , m_cableConnected(m_options.cableConnected)
     , m_flash(qsizetype(Image::MaxBlocks) * Image::BlockSize, Image::Blank)
 {}
@@ -108,9 +110,9 @@ bool SimulatedTerminal::attach(const QString &settings, PortOpenFailure *failure
     m_attached = true;
     // Every session starts with a terminal that answers; one that fell silent was unplugged.
     m_silent = false;
-    m_characterTime = m_options.paced ? Clock::duration(line->characterTime()) : Clock::duration{};
+    m_characterTime = m_options.paced ? Duration(line->characterTime()) : Duration{};
     m_rts = false;
-    const Clock::time_point now = Clock::now();
+    const TimePoint now = m_clock->now();
     m_pcSendingUntil = now;
     m_terminalSendingUntil = now;
     m_pcQueue.clear();
@@ -136,10 +138,10 @@ void SimulatedTerminal::detach()
     m_rts = false;
     m_pcQueue.clear();
     m_toPc.clear();
-    record(Event::Kind::Closed, {}, Clock::now());
+    record(Event::Kind::Closed, {}, m_clock->now());
 }
 
-bool SimulatedTerminal::ctsAt(Clock::time_point now) const
+bool SimulatedTerminal::ctsAt(TimePoint now) const
 {
     return m_cableConnected && !(now >= m_ctsLowFrom && now < m_ctsLowUntil);
 }
@@ -147,7 +149,7 @@ bool SimulatedTerminal::ctsAt(Clock::time_point now) const
 void SimulatedTerminal::setRts(bool high)
 {
     const std::lock_guard lock(m_mutex);
-    const Clock::time_point now = Clock::now();
+    const TimePoint now = m_clock->now();
     m_rts = high;
     record(Event::Kind::PcRts, {}, now);
     if (m_phase == Phase::AwaitingAnswer)
@@ -158,7 +160,7 @@ void SimulatedTerminal::pcWrite(const QByteArray &bytes)
 {
     {
         const std::lock_guard lock(m_mutex);
-        const Clock::time_point now = Clock::now();
+        const TimePoint now = m_clock->now();
         record(Event::Kind::PcSent, bytes, now);
         if (bytes.isEmpty())
             return;
@@ -166,7 +168,7 @@ void SimulatedTerminal::pcWrite(const QByteArray &bytes)
             m_stalledBytes += bytes.size();
             return;
         }
-        const Clock::time_point start = std::max(now, m_pcSendingUntil);
+        const TimePoint start = std::max(now, m_pcSendingUntil);
         for (qsizetype i = 1; i <= bytes.size(); ++i)
             m_pcQueue.push_back(start + i * m_characterTime);
         m_pcSendingUntil = m_pcQueue.back();
@@ -213,14 +215,14 @@ void SimulatedTerminal::pcWrite(const QByteArray &bytes)
     m_changed.notify_all();
 }
 
-qint64 SimulatedTerminal::pcBytesToWrite(Clock::time_point now)
+qint64 SimulatedTerminal::pcBytesToWrite(TimePoint now)
 {
     while (!m_pcQueue.empty() && m_pcQueue.front() <= now)
         m_pcQueue.pop_front();
     return qint64(m_pcQueue.size()) + m_stalledBytes;
 }
 
-qint64 SimulatedTerminal::pcBytesAvailable(Clock::time_point now) const
+qint64 SimulatedTerminal::pcBytesAvailable(TimePoint now) const
 {
     const auto arrived = std::find_if(m_toPc.begin(), m_toPc.end(), [now](const InFlight &byte) {
         return byte.arrival > now;
@@ -231,7 +233,7 @@ qint64 SimulatedTerminal::pcBytesAvailable(Clock::time_point now) const
 QByteArray SimulatedTerminal::pcReadAll()
 {
     const std::lock_guard lock(m_mutex);
-    const Clock::time_point now = Clock::now();
+    const TimePoint now = m_clock->now();
     QByteArray bytes;
     while (!m_toPc.empty() && m_toPc.front().arrival <= now) {
         bytes.append(m_toPc.front().byte);
@@ -249,16 +251,16 @@ bool SimulatedTerminal::waitUntil(std::unique_lock<std::mutex> &lock,
                                   Ready ready,
                                   NextChange nextChange)
 {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(msecs);
+    const TimePoint deadline = m_clock->now() + std::chrono::milliseconds(msecs);
     for (;;) {
-        const Clock::time_point now = Clock::now();
+        const TimePoint now = m_clock->now();
         if (ready(now))
             return true;
         if (now >= deadline)
             return false;
-        // Sleeps until the moment the condition can next come true; another thread that plugs
-        // the cable in wakes it earlier.
-        m_changed.wait_until(lock, std::min(deadline, nextChange(now)));
+        // Until the moment the condition can next come true; on the real clock, another thread
+        // that plugs the cable in wakes it earlier.
+        m_clock->waitUntil(m_changed, lock, std::min(deadline, nextChange(now)));
     }
 }
 
@@ -268,10 +270,10 @@ bool SimulatedTerminal::waitForAvailable(qint64 count, int msecs)
     return waitUntil(
         lock,
         msecs,
-        [&](Clock::time_point now) { return pcBytesAvailable(now) >= count; },
-        [&](Clock::time_point) {
+        [&](TimePoint now) { return pcBytesAvailable(now) >= count; },
+        [&](TimePoint) {
             return qint64(m_toPc.size()) >= count && count > 0 ? m_toPc[count - 1].arrival
-                                                               : Clock::time_point::max();
+                                                               : TimePoint::max();
         });
 }
 
@@ -281,10 +283,9 @@ bool SimulatedTerminal::waitForWritten(int msecs)
     return waitUntil(
         lock,
         msecs,
-        [&](Clock::time_point now) { return pcBytesToWrite(now) == 0; },
-        [&](Clock::time_point) {
-            return m_stalledBytes > 0 || m_pcQueue.empty() ? Clock::time_point::max()
-                                                           : m_pcQueue.back();
+        [&](TimePoint now) { return pcBytesToWrite(now) == 0; },
+        [&](TimePoint) {
+            return m_stalledBytes > 0 || m_pcQueue.empty() ? TimePoint::max() : m_pcQueue.back();
         });
 }
 
@@ -294,10 +295,9 @@ bool SimulatedTerminal::waitForCts(int msecs)
     return waitUntil(
         lock,
         msecs,
-        [&](Clock::time_point now) { return ctsAt(now); },
-        [&](Clock::time_point now) {
-            return m_cableConnected && now < m_ctsLowUntil ? m_ctsLowUntil
-                                                           : Clock::time_point::max();
+        [&](TimePoint now) { return ctsAt(now); },
+        [&](TimePoint now) {
+            return m_cableConnected && now < m_ctsLowUntil ? m_ctsLowUntil : TimePoint::max();
         });
 }
 
@@ -322,7 +322,7 @@ void SimulatedTerminal::expect(int transmission)
         m_stalled = true;
 }
 
-void SimulatedTerminal::receive(const QByteArray &bytes, Clock::time_point complete)
+void SimulatedTerminal::receive(const QByteArray &bytes, TimePoint complete)
 {
     if (m_options.silentFrom && m_options.silentFrom->transmission == m_transmission
         && m_options.silentFrom->silence == Silence::NoEcho) {
@@ -340,7 +340,7 @@ void SimulatedTerminal::receive(const QByteArray &bytes, Clock::time_point compl
         const qsizetype at = (qsizetype(m_attempt) * 37) % echo.size();
         echo[at] = char(echo[at] ^ CorruptionMask);
     }
-    const Clock::time_point last = sendToPc(echo, complete);
+    const TimePoint last = sendToPc(echo, complete);
     const bool extra = m_options.echoesWithExtraBytes.count(attempt) > 0;
     if (extra) {
         for (const char byte : m_options.extraBytes)
@@ -353,7 +353,7 @@ void SimulatedTerminal::receive(const QByteArray &bytes, Clock::time_point compl
     m_phase = Phase::AwaitingAnswer;
 }
 
-void SimulatedTerminal::answer(bool accepted, Clock::time_point now)
+void SimulatedTerminal::answer(bool accepted, TimePoint now)
 {
     if (m_readByPc < m_echoEnd)
         violation(QStringLiteral("the echo of %1 was answered before it was read")
@@ -397,7 +397,7 @@ void SimulatedTerminal::answer(bool accepted, Clock::time_point now)
             finished = next >= m_blockCount;
         }
     }
-    const Clock::time_point statusArrived = sendToPc(status, now);
+    const TimePoint statusArrived = sendToPc(status, now);
     m_statusEnd = m_sentToPc;
 
     if (finished) {
@@ -408,14 +408,14 @@ void SimulatedTerminal::answer(bool accepted, Clock::time_point now)
     if (m_attempt == 1 && m_options.ctsDrop && m_options.ctsDrop->beforeBlock == next) {
         m_ctsLowFrom = statusArrived;
         m_ctsLowUntil = m_options.ctsDrop->duration ? statusArrived + *m_options.ctsDrop->duration
-                                                    : Clock::time_point::max();
+                                                    : TimePoint::max();
     }
 }
 
-Clock::time_point SimulatedTerminal::sendToPc(const QByteArray &bytes, Clock::time_point from)
+TimePoint SimulatedTerminal::sendToPc(const QByteArray &bytes, TimePoint from)
 {
-    const Clock::time_point start = std::max(from, m_terminalSendingUntil);
-    Clock::time_point arrival = start;
+    const TimePoint start = std::max(from, m_terminalSendingUntil);
+    TimePoint arrival = start;
     for (const char byte : bytes) {
         arrival += m_characterTime;
         m_toPc.push_back({arrival, byte});
@@ -426,7 +426,7 @@ Clock::time_point SimulatedTerminal::sendToPc(const QByteArray &bytes, Clock::ti
     return arrival;
 }
 
-void SimulatedTerminal::record(Event::Kind kind, const QByteArray &bytes, Clock::time_point at)
+void SimulatedTerminal::record(Event::Kind kind, const QByteArray &bytes, TimePoint at)
 {
     m_events.append({kind, bytes, m_rts, at});
 }
@@ -476,7 +476,7 @@ bool SimulatedPort::cts()
     if (!m_open)
         return false;
     const std::lock_guard lock(m_terminal->m_mutex);
-    return m_terminal->ctsAt(Clock::now());
+    return m_terminal->ctsAt(m_terminal->m_clock->now());
 }
 
 void SimulatedPort::setRts(bool high)
@@ -500,7 +500,7 @@ qint64 SimulatedPort::bytesToWrite()
     if (!m_open)
         return 0;
     const std::lock_guard lock(m_terminal->m_mutex);
-    return m_terminal->pcBytesToWrite(Clock::now());
+    return m_terminal->pcBytesToWrite(m_terminal->m_clock->now());
 }
 
 qint64 SimulatedPort::bytesAvailable()
@@ -508,7 +508,7 @@ qint64 SimulatedPort::bytesAvailable()
     if (!m_open)
         return 0;
     const std::lock_guard lock(m_terminal->m_mutex);
-    return m_terminal->pcBytesAvailable(Clock::now());
+    return m_terminal->pcBytesAvailable(m_terminal->m_clock->now());
 }
 
 QByteArray SimulatedPort::readAll()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "loader/serial_port.h"
+#include "simulator/simulated_clock.h"
 
 #include <QByteArray>
 #include <QList>
@@ -25,14 +26,15 @@ namespace Kv402 {
 // accepted block was written to its flash. The PC's answer is its first RTS change after the
 // echo: high accepts, low rejects.
 //
-// The wire is modelled on a timeline of the steady clock: every byte in flight has the moment it
-// arrives, so the waits of the PC's port sleep until exactly the moment their condition holds.
+// The wire is modelled on a timeline of the terminal's clock: every byte in flight has the moment
+// it arrives, so the waits of the PC's port last until exactly the moment their condition holds,
+// sleeping on the real clock, jumping there on a virtual one.
 // The terminal keeps its flash, a record of what the PC did and the protocol faults it saw.
 // Safe to use from several threads: the PC's port on one, a test or a demo watching on another.
 class SimulatedTerminal
 {
 public:
-    using Clock = std::chrono::steady_clock;
+    using TimePoint = SimulatedClock::TimePoint;
 
     // Transmissions are the header, then the blocks 0 to N - 1.
     static constexpr int Header = -1;
@@ -59,6 +61,9 @@ public:
         // Characters take their time on the wire (start, data, parity and stop bits at the
         // line's baud rate, both ways); otherwise they arrive at once.
         bool paced = false;
+        // The time the wire and the events run on: the real steady clock (also when null), or a
+        // virtual clock for tests that check the timeline exactly without waiting for it.
+        std::shared_ptr<SimulatedClock> clock = SimulatedClock::steady();
         // No cable: CTS stays low.
         bool cableConnected = true;
         // These echoes come back with one byte changed.
@@ -92,7 +97,7 @@ public:
         QByteArray bytes;
         // The RTS level after the event: for PcSent the level while sending.
         bool rts = false;
-        Clock::time_point at;
+        TimePoint at;
     };
 
     // Byte 0 of the status reply to a block that could not be written to flash.
@@ -119,17 +124,17 @@ private:
 
     struct InFlight
     {
-        Clock::time_point arrival;
+        TimePoint arrival;
         char byte;
     };
 
     bool attach(const QString &settings, PortOpenFailure *failure);
     void detach();
-    bool ctsAt(Clock::time_point now) const;
+    bool ctsAt(TimePoint now) const;
     void setRts(bool high);
     void pcWrite(const QByteArray &bytes);
-    qint64 pcBytesToWrite(Clock::time_point now);
-    qint64 pcBytesAvailable(Clock::time_point now) const;
+    qint64 pcBytesToWrite(TimePoint now);
+    qint64 pcBytesAvailable(TimePoint now) const;
     QByteArray pcReadAll();
     bool waitForAvailable(qint64 count, int msecs);
     bool waitForWritten(int msecs);
@@ -141,13 +146,14 @@ private:
     QString transmissionName() const;
     int expectedSize() const;
     void expect(int transmission);
-    void receive(const QByteArray &bytes, Clock::time_point complete);
-    void answer(bool accepted, Clock::time_point now);
-    Clock::time_point sendToPc(const QByteArray &bytes, Clock::time_point from);
-    void record(Event::Kind kind, const QByteArray &bytes, Clock::time_point at);
+    void receive(const QByteArray &bytes, TimePoint complete);
+    void answer(bool accepted, TimePoint now);
+    TimePoint sendToPc(const QByteArray &bytes, TimePoint from);
+    void record(Event::Kind kind, const QByteArray &bytes, TimePoint at);
     void violation(const QString &what);
 
     const Options m_options;
+    const std::shared_ptr<SimulatedClock> m_clock;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
 
@@ -160,20 +166,20 @@ private:
     QStringList m_violations;
 
     // The wire of one session.
-    Clock::duration m_characterTime{};
+    SimulatedClock::Duration m_characterTime{};
     bool m_rts = false;
-    Clock::time_point m_pcSendingUntil;
+    TimePoint m_pcSendingUntil;
     // When each byte still in the PC's output queue will have been sent.
-    std::deque<Clock::time_point> m_pcQueue;
+    std::deque<TimePoint> m_pcQueue;
     qint64 m_stalledBytes = 0;
     bool m_stalled = false;
-    Clock::time_point m_terminalSendingUntil;
+    TimePoint m_terminalSendingUntil;
     std::deque<InFlight> m_toPc;
     // Bytes the terminal has sent and the PC has read, counted over the session.
     qint64 m_sentToPc = 0;
     qint64 m_readByPc = 0;
-    Clock::time_point m_ctsLowFrom;
-    Clock::time_point m_ctsLowUntil;
+    TimePoint m_ctsLowFrom;
+    TimePoint m_ctsLowUntil;
 
     // The protocol.
     Phase m_phase = Phase::Receiving;

@@ -1,0 +1,50 @@
+#include "simulator/simulated_clock.h"
+
+namespace Kv402 {
+
+std::shared_ptr<SimulatedClock> SimulatedClock::steady()
+{
+    static const std::shared_ptr<SimulatedClock> clock = std::make_shared<SteadyClock>();
+    return clock;
+}
+
+SimulatedClock::TimePoint SteadyClock::now() const
+{
+    return std::chrono::steady_clock::now();
+}
+
+void SteadyClock::waitUntil(std::condition_variable &changed,
+                            std::unique_lock<std::mutex> &lock,
+                            TimePoint until)
+{
+    changed.wait_until(lock, until);
+}
+
+SimulatedClock::TimePoint VirtualClock::now() const
+{
+    return TimePoint(Duration(m_now.load()));
+}
+
+void VirtualClock::waitUntil(std::condition_variable &,
+                             std::unique_lock<std::mutex> &,
+                             TimePoint until)
+{
+    // Nothing the waiter waits for can happen before the moment it named, so the time goes
+    // straight there.
+    advanceTo(until);
+}
+
+void VirtualClock::advanceTo(TimePoint moment)
+{
+    const Duration::rep target = moment.time_since_epoch().count();
+    Duration::rep current = m_now.load();
+    while (current < target && !m_now.compare_exchange_weak(current, target)) {
+    }
+}
+
+void VirtualClock::advance(Duration by)
+{
+    advanceTo(now() + by);
+}
+
+} // namespace Kv402
