@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/catalogue_error.h"
+#include "kv402_version.h"
 
 #include <QString>
 
@@ -35,7 +36,7 @@ inline QString mainWindowTitle()
 
 inline QString productCaption()
 {
-    return QStringLiteral("KV402 Master Software Rev. 1.1");
+    return QStringLiteral("KV402 Master Software Rev. " KV402_VERSION);
 }
 
 // Label6 shows this while the interface is Italian; it is the language flag.
@@ -160,7 +161,7 @@ inline QString aboutProgramName()
 
 inline QString aboutRevision()
 {
-    return QStringLiteral("Rev. 1.1");
+    return QStringLiteral("Rev. " KV402_VERSION);
 }
 
 // The maker's details in the About window. Put the maker's own company line, postal address (one

@@ -11,7 +11,8 @@ namespace {
 
 const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
                          "       kv402 catalogue dump CATALOGUE\n"
-                         "       kv402 image DATAFILE -o OUT.bin\n";
+                         "       kv402 image DATAFILE -o OUT.bin\n"
+                         "       kv402 --version\n";
 
 } // namespace
 

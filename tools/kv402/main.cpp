@@ -5,6 +5,8 @@
 
 #include "tools/kv402/commands.h"
 
+#include "kv402_version.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -65,6 +67,10 @@ int runHelper(char *argv[])
 
 int main(int argc, char *argv[])
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kv402 %s\n", KV402_VERSION);
+        return Success;
+    }
     if (argc > 1 && std::strcmp(argv[1], "image") == 0)
         return imageCommand({argv + 2, size_t(argc - 2)});
     return runHelper(argv);
