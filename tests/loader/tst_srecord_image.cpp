@@ -99,6 +99,7 @@ private Q_SLOTS:
     void piecesGiveTheSameReading_data();
     void piecesGiveTheSameReading();
     void wholeImageFromFile();
+    void stoppedReading();
     void fileFailures_data();
     void fileFailures();
     void imageTool_data();
@@ -415,6 +416,22 @@ void SrecordImageTest::wholeImageFromFile()
     QVERIFY(reading.image.bytes.startsWith(data));
     QCOMPARE(reading.image.block(Image::MaxBlocks - 1), data.right(Image::BlockSize));
     QVERIFY(reading.wrongChecksumLines.isEmpty());
+}
+
+// A stop request ends the reading of a large file between two pieces, with nothing read.
+void SrecordImageTest::stoppedReading()
+{
+    Workspace workspace;
+    workspace.writeFile(QStringLiteral("FULL.S28"),
+                        s2Records(Image::BaseAddress, randomBytes(Image::SendableEnd)));
+    const std::atomic<bool> stop{true};
+    const DataFileReading reading = readDataFile(QStringLiteral("FULL.S28"), &stop);
+    QVERIFY(reading.stopped);
+    QVERIFY(!reading.ok());
+    QCOMPARE(reading.image.blockCount(), 0);
+
+    const std::atomic<bool> goOn{false};
+    QVERIFY(readDataFile(QStringLiteral("FULL.S28"), &goOn).ok());
 }
 
 void SrecordImageTest::fileFailures_data()
