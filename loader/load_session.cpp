@@ -76,6 +76,7 @@ LoadSession::LoadSession(LoadRequest request,
     qRegisterMetaType<LoadDisplay>();
     qRegisterMetaType<LoadOutcome>();
     qRegisterMetaType<LinkEvent>();
+    qRegisterMetaType<LoadRun>();
 }
 
 LoadSession::~LoadSession()
@@ -192,6 +193,10 @@ LoadOutcome LoadSession::work()
             return LoadOutcome::Stopped;
         if (!again)
             return outcome;
+        if (m_request.waitForNextTerminal && outcome != LoadOutcome::CableCancelled
+            && !waitForNextTerminal()) {
+            return m_stopRequested.load() ? LoadOutcome::Stopped : LoadOutcome::Failed;
+        }
     }
     return LoadOutcome::Stopped;
 }
@@ -247,7 +252,17 @@ LoadOutcome LoadSession::oneRun(bool *again)
     m_flashWriteError = false;
     m_cableAnswer = MessageAnswer::Cancel;
     m_repeatAnswer = MessageAnswer::No;
+    m_counters = {};
+    LoadRun run;
+    run.started = QDateTime::currentDateTime();
     const LinkOutcome outcome = m_link->run(reading.image, *m_request.portNumber);
+    run.ended = QDateTime::currentDateTime();
+    run.outcome = outcome;
+    run.counters = m_counters;
+    if (outcome != LinkOutcome::ImageNotSendable) {
+        QMetaObject::invokeMethod(
+            this, [this, run] { Q_EMIT runFinished(run); }, Qt::QueuedConnection);
+    }
     switch (outcome) {
     case LinkOutcome::CableNotConnected:
         // OK reads the file again and tries once more.
@@ -286,6 +301,11 @@ void LoadSession::onLinkEvent(const LinkEvent &event)
 
     LoadDisplay &display = m_workingDisplay;
     const LinkCounters &counters = event.counters;
+    // After a flash write error the counters say N + 1; the run wrote the blocks before it.
+    if (counters.blockCount > 0 && !m_flashWriteError)
+        m_counters = counters;
+    if (event.kind == LinkEvent::Kind::FlashWriteError)
+        m_counters.blocksDone = counters.blocksDone - 1;
     switch (event.kind) {
     case LinkEvent::Kind::CableConnected:
         // Counters of an earlier run must not stand for this one while it waits for the
@@ -359,6 +379,27 @@ void LoadSession::onLinkEvent(const LinkEvent &event)
     case LinkEvent::Kind::Stopped:
         break;
     }
+}
+
+bool LoadSession::waitForNextTerminal()
+{
+    const std::unique_ptr<SerialPort> port = m_ports.makePort(*m_request.portNumber);
+    if (!port->open(*m_request.portNumber, QString(Link::LineSettings), nullptr))
+        return false;
+    const int slice = int(m_limits.stopCheck.count());
+    // The loaded terminal goes, then the next one comes; only Stop ends the wait.
+    for (const bool present : {false, true}) {
+        while (port->cts() != present) {
+            if (m_stopRequested.load() || !port->failure().isEmpty())
+                return false;
+            if (present)
+                port->waitForCts(slice);
+            else
+                QThread::msleep(std::min<qint64>(slice, Link::CtsPollInterval.count()));
+        }
+    }
+    port->close();
+    return true;
 }
 
 void LoadSession::showDisplay()

@@ -4,6 +4,7 @@
 #include "loader/srecord_image.h"
 #include "loader/terminal_link.h"
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -53,6 +54,18 @@ struct LoadRequest
     QStringList deniedPorts;
     // The display as it is when Send is pressed: a load changes it from there.
     LoadDisplay display;
+    // Before a repeated run, wait for the loaded terminal to go (CTS low) and the next to come
+    // (CTS high): a production line loads one terminal after another on the same port.
+    bool waitForNextTerminal = false;
+};
+
+// One run of the link within a load: how it ended, its counters, when it started and ended.
+struct LoadRun
+{
+    LinkOutcome outcome = LinkOutcome::Stopped;
+    LinkCounters counters;
+    QDateTime started;
+    QDateTime ended;
 };
 
 // How a load session ended.
@@ -114,6 +127,8 @@ Q_SIGNALS:
     void displayChanged(const Kv402::LoadDisplay &display);
     // Every event of the link, as it happens.
     void linkEvent(const Kv402::LinkEvent &event);
+    // A run of the link has ended, its port closed (a run refused before the link is none).
+    void runFinished(const Kv402::LoadRun &run);
     // Last: the session's thread has ended, and the port is closed.
     void finished(Kv402::LoadOutcome outcome);
 
@@ -128,6 +143,7 @@ private:
     void onLinkEvent(const LinkEvent &event);
     void showDisplay();
     void clearDisplay();
+    bool waitForNextTerminal();
 
     const LoadRequest m_request;
     SerialPortFactory &m_ports;
@@ -151,6 +167,7 @@ private:
     MessageAnswer m_cableAnswer = MessageAnswer::Cancel;
     MessageAnswer m_repeatAnswer = MessageAnswer::No;
     LoadOutcome m_outcome = LoadOutcome::Stopped;
+    LinkCounters m_counters;
 
     // The owner thread's own.
     LoadDisplay m_display;
@@ -164,3 +181,4 @@ private:
 
 Q_DECLARE_METATYPE(Kv402::LoadDisplay)
 Q_DECLARE_METATYPE(Kv402::LoadOutcome)
+Q_DECLARE_METATYPE(Kv402::LoadRun)

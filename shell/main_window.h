@@ -54,6 +54,8 @@ public:
         SerialPortFactory *ports = nullptr;
         // How long a load run waits for the terminal.
         LinkLimits linkLimits = {};
+        // The load record; empty: loads.jsonl in the program's data folder.
+        QString recordFile = {};
     };
 
     explicit frmMain(const Services &services, QWidget *parent = nullptr);
@@ -126,6 +128,10 @@ private:
     void ask(LoadSession *session, const LoadMessage &message) override;
     void withdraw(LoadSession *session) override;
     void loadFinished(LoadOutcome outcome);
+    void recordRun(const LoadRequest &request,
+                   const QString &version,
+                   const QString &language,
+                   const LoadRun &run);
     void showDisplay(const LoadDisplay &display);
     void setLoading(bool loading);
     void showLoadingCaption();

@@ -1,6 +1,7 @@
 // The Send command: a load session started with the window's choice, its display put into the
 // counters and bars, its messages shown in the interface language.
 
+#include "loader/load_record.h"
 #include "loader/load_session.h"
 #include "loader/serial_port.h"
 #include "shell/editable_list.h"
@@ -8,6 +9,7 @@
 #include "shell/message_box.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -163,8 +165,45 @@ void frmMain::Combo_Send_Click()
             setLoading(true);
     });
     connect(session, &LoadSession::displayChanged, this, &frmMain::showDisplay);
+    // Every run is recorded with the choice it was made for.
+    connect(session,
+            &LoadSession::runFinished,
+            this,
+            [this, request, version = Combo3->currentText(), language = Combo4->currentText()](
+                const LoadRun &run) { recordRun(request, version, language, run); });
     connect(session, &LoadSession::finished, this, &frmMain::loadFinished);
     session->start();
+}
+
+void frmMain::recordRun(const LoadRequest &request,
+                        const QString &version,
+                        const QString &language,
+                        const LoadRun &run)
+{
+    LoadRecordEntry entry;
+    entry.started = run.started;
+    entry.ended = run.ended;
+    entry.user = currentUser();
+    entry.host = currentHost();
+    entry.port = portName(request.portNumber.value_or(0));
+    entry.device = m_services.ports->describe(request.portNumber.value_or(0));
+    entry.revision = request.revision;
+    entry.version = version;
+    entry.language = language;
+    entry.dataFile = QFileInfo(request.dataFile).absoluteFilePath();
+    entry.sha256 = fileSha256(request.dataFile);
+    entry.blocks = std::min(run.counters.blocksDone, run.counters.blockCount);
+    entry.of = run.counters.blockCount;
+    entry.errors = run.counters.errors;
+    entry.outcome = outcomeName(run.outcome);
+    // A record that cannot be written never stands in the way of a load: it is logged.
+    const LoadRecord record(m_services.recordFile.isEmpty() ? LoadRecord::defaultFileName()
+                                                            : m_services.recordFile);
+    QString why;
+    if (!record.append(entry, &why))
+        qWarning("Cannot write the load record %s: %s",
+                 qPrintable(record.fileName()),
+                 qPrintable(why));
 }
 
 void frmMain::ask(LoadSession *session, const LoadMessage &message)

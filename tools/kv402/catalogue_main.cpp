@@ -2,6 +2,7 @@
 // itself and starts this program, with the same arguments, for every other one.
 
 #include "tools/kv402/catalogue_command.h"
+#include "tools/kv402/send_command.h"
 
 #include <QCoreApplication>
 
@@ -12,6 +13,9 @@ namespace {
 const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
                          "       kv402 catalogue dump CATALOGUE\n"
                          "       kv402 image DATAFILE -o OUT.bin\n"
+                         "       kv402 send (--file DATA | --revision R --version V --language L) "
+                         "(--port COMn | --device PATH | --simulate COMn=PROFILE)... [OPTIONS]\n"
+                         "       kv402 record [--json] [--since DATE] [--record FILE]\n"
                          "       kv402 --version\n";
 
 } // namespace
@@ -23,6 +27,14 @@ int main(int argc, char *argv[])
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     if (command == QLatin1String("catalogue"))
         return catalogueCommand(arguments);
+    if (command == QLatin1String("send"))
+        return sendCommand(arguments);
+    if (command == QLatin1String("record"))
+        return recordCommand(arguments);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        printOut(QString::fromLatin1(UsageText));
+        return Success;
+    }
     printError(QString::fromLatin1(UsageText));
     return Usage;
 }
