@@ -2,6 +2,7 @@
 // itself and starts this program, with the same arguments, for every other one.
 
 #include "tools/kv402/catalogue_command.h"
+#include "tools/kv402/ports_command.h"
 
 #include <QCoreApplication>
 
@@ -12,6 +13,7 @@ namespace {
 const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
                          "       kv402 catalogue dump CATALOGUE\n"
                          "       kv402 image DATAFILE -o OUT.bin\n"
+                         "       kv402 ports [--json]\n"
                          "       kv402 --version\n";
 
 } // namespace
@@ -23,6 +25,8 @@ int main(int argc, char *argv[])
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     if (command == QLatin1String("catalogue"))
         return catalogueCommand(arguments);
+    if (command == QLatin1String("ports"))
+        return portsCommand(arguments);
     printError(QString::fromLatin1(UsageText));
     return Usage;
 }
