@@ -28,7 +28,8 @@ inline constexpr std::chrono::milliseconds SilenceLimit{30'000};
 inline constexpr std::chrono::milliseconds CtsLowLimit{120'000};
 // Waits are cut into slices this long so that a stop request ends a run within 100 ms.
 inline constexpr std::chrono::milliseconds StopCheckInterval{50};
-// CTS has no change notification on the serial ports: its level is read again after this pause.
-inline constexpr std::chrono::milliseconds CtsPollInterval{10};
+// CTS has no change notification on the serial ports: its level is read again after this pause,
+// short enough that a block waits next to nothing for it and reading it costs next to no CPU.
+inline constexpr std::chrono::milliseconds CtsPollInterval{1};
 
 } // namespace Kv402::Link

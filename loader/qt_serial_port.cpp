@@ -1,6 +1,9 @@
 #include "loader/qt_serial_port.h"
 
 #include "loader/link_constants.h"
+#include "loader/low_latency.h"
+#include "loader/port_identity.h"
+#include "loader/terminal_link.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -48,16 +51,6 @@ QSerialPort::StopBits qtStopBits(LineSettings::StopBits stopBits)
     return QSerialPort::OneStop;
 }
 
-bool accessible(const QString &device)
-{
-#ifdef Q_OS_UNIX
-    return !(::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES);
-#else
-    Q_UNUSED(device)
-    return true;
-#endif
-}
-
 // Ptys, some adapters and some virtual ports have no modem lines: the driver refuses to report
 // them. Without CTS the link would wait for a cable that is there.
 bool hasModemLines(QSerialPort &port)
@@ -79,6 +72,16 @@ int remainingMsecs(const QDeadlineTimer &deadline)
 }
 
 } // namespace
+
+bool deviceAccessible(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    return !(::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES);
+#else
+    Q_UNUSED(device)
+    return true;
+#endif
+}
 
 PortOpenFailure::Kind openFailureKind(QSerialPort::SerialPortError error, bool accessible)
 {
@@ -126,7 +129,7 @@ bool QtSerialPort::open(int portNumber, const QString &settings, PortOpenFailure
     m_port.setStopBits(qtStopBits(line->stopBits));
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        why.kind = openFailureKind(m_port.error(), accessible(why.device));
+        why.kind = openFailureKind(m_port.error(), deviceAccessible(why.device));
         why.reason = m_port.errorString();
         if (failure)
             *failure = why;
@@ -142,6 +145,7 @@ bool QtSerialPort::open(int portNumber, const QString &settings, PortOpenFailure
             *failure = why;
         return false;
     }
+    enterLowLatency();
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(false);
     m_rts = false;
@@ -152,8 +156,10 @@ bool QtSerialPort::open(int portNumber, const QString &settings, PortOpenFailure
 
 void QtSerialPort::close()
 {
-    if (m_port.isOpen())
+    if (m_port.isOpen()) {
+        leaveLowLatency();
         m_port.close();
+    }
     m_port.clearError();
     m_rts = false;
 }
@@ -218,6 +224,31 @@ bool QtSerialPort::waitForCts(int msecs)
     return true;
 }
 
+void QtSerialPort::enterLowLatency()
+{
+    m_clearLowLatency = false;
+    QString reason;
+    const std::optional<bool> found = lowLatency(int(m_port.handle()), &reason);
+    if (found == false && setLowLatency(int(m_port.handle()), true, &reason))
+        m_clearLowLatency = true;
+    if (found == true)
+        qCDebug(linkLog) << m_port.portName() << "was in low-latency mode already";
+    else if (m_clearLowLatency)
+        qCDebug(linkLog) << m_port.portName() << "set to low-latency mode";
+    else
+        qCDebug(linkLog) << m_port.portName() << "has no low-latency mode:" << reason;
+}
+
+void QtSerialPort::leaveLowLatency()
+{
+    if (!m_clearLowLatency)
+        return;
+    m_clearLowLatency = false;
+    // A device that went away has no flags to restore.
+    if (QString reason; !setLowLatency(int(m_port.handle()), false, &reason))
+        qCDebug(linkLog) << m_port.portName() << "low-latency mode not cleared:" << reason;
+}
+
 bool QtSerialPort::checkFailure()
 {
     if (!m_failure.isEmpty())
@@ -252,7 +283,8 @@ std::unique_ptr<SerialPort> QtSerialPortFactory::makePort(int portNumber)
 
 QString QtSerialPortFactory::describe(int portNumber) const
 {
-    return m_deviceOf ? m_deviceOf(portNumber) : portDevice(portNumber);
+    return describePort(
+        identifyDevice(m_deviceOf ? m_deviceOf(portNumber) : portDevice(portNumber)));
 }
 
 } // namespace Kv402

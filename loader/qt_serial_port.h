@@ -10,7 +10,9 @@ namespace Kv402 {
 
 // A serial device of the platform, through QSerialPort. It is used without an event loop of its
 // own: the waits drive the reading and the writing. Create and use it on a QThread (the main
-// thread or a worker), whose event dispatcher QSerialPort's notifiers need.
+// thread or a worker), whose event dispatcher QSerialPort's notifiers need. On Linux the device
+// runs in low-latency mode while it is open (see low_latency.h); a driver that refuses it works
+// as it is.
 class QtSerialPort : public SerialPort
 {
 public:
@@ -45,18 +47,24 @@ public:
 
 private:
     bool checkFailure();
+    void enterLowLatency();
+    void leaveLowLatency();
 
     DeviceMap m_deviceOf;
     ModemLines m_modemLines;
     QSerialPort m_port;
     bool m_rts = false;
     QString m_failure;
+    // The low-latency flag was set on opening and goes back off before closing.
+    bool m_clearLowLatency = false;
 };
 
 // What a failed QSerialPort::open() means for the user. QSerialPort reports a device that
 // another program holds (its lock file, or the exclusive mode of the device) as a permission
 // error too: only a device the user may not read and write calls for the group dialout.
 PortOpenFailure::Kind openFailureKind(QSerialPort::SerialPortError error, bool accessible);
+// Whether this user may read and write the device, as far as its permissions tell.
+bool deviceAccessible(const QString &device);
 
 // Every port number is the platform's device of that name.
 class QtSerialPortFactory : public SerialPortFactory
@@ -65,6 +73,7 @@ public:
     explicit QtSerialPortFactory(QtSerialPort::DeviceMap deviceOf = {});
 
     std::unique_ptr<SerialPort> makePort(int portNumber) override;
+    // The device, with the adapter's description and serial number where the system knows them.
     QString describe(int portNumber) const override;
 
 private:

@@ -119,6 +119,8 @@ bool SimulatedTerminal::attach(const QString &settings, PortOpenFailure *failure
     m_stalledBytes = 0;
     m_stalled = false;
     m_toPc.clear();
+    m_adapterTimerStart = now;
+    m_adapterHeld = 0;
     m_sentToPc = 0;
     m_readByPc = 0;
     m_echoEnd = 0;
@@ -292,6 +294,19 @@ bool SimulatedTerminal::waitForWritten(int msecs)
 bool SimulatedTerminal::waitForCts(int msecs)
 {
     std::unique_lock lock(m_mutex);
+    if (m_options.adapter) {
+        // No notification comes: the PC reads CTS again and again, like the platform's port.
+        const TimePoint deadline = m_clock->now() + std::chrono::milliseconds(msecs);
+        for (TimePoint read = m_clock->now();;) {
+            if (ctsAt(m_clock->now()))
+                return true;
+            if (read >= deadline)
+                return false;
+            read = std::min(deadline, read + Duration(Link::CtsPollInterval));
+            while (m_clock->now() < read)
+                m_clock->waitUntil(m_changed, lock, read);
+        }
+    }
     return waitUntil(
         lock,
         msecs,
@@ -344,8 +359,7 @@ void SimulatedTerminal::receive(const QByteArray &bytes, TimePoint complete)
     const bool extra = m_options.echoesWithExtraBytes.count(attempt) > 0;
     if (extra) {
         for (const char byte : m_options.extraBytes)
-            m_toPc.push_back({last, byte});
-        m_sentToPc += m_options.extraBytes.size();
+            passToPc(byte, last);
         record(Event::Kind::TerminalSent, m_options.extraBytes, last);
     }
     m_echoExact = !corrupted && !extra;
@@ -418,12 +432,48 @@ TimePoint SimulatedTerminal::sendToPc(const QByteArray &bytes, TimePoint from)
     TimePoint arrival = start;
     for (const char byte : bytes) {
         arrival += m_characterTime;
-        m_toPc.push_back({arrival, byte});
+        passToPc(byte, arrival);
     }
     m_terminalSendingUntil = arrival;
-    m_sentToPc += bytes.size();
     record(Event::Kind::TerminalSent, bytes, start);
     return arrival;
+}
+
+void SimulatedTerminal::passToPc(char byte, TimePoint arrival)
+{
+    ++m_sentToPc;
+    if (!m_options.adapter) {
+        m_toPc.push_back({arrival, byte});
+        return;
+    }
+    // The bytes held went out when the timer ran out before this one came.
+    if (m_adapterHeld > 0 && adapterTimerRunsOut() <= arrival) {
+        m_adapterTimerStart = adapterTimerRunsOut();
+        m_adapterHeld = 0;
+    }
+    if (m_adapterHeld == 0)
+        m_adapterFirstHeld = arrival;
+    m_toPc.push_back({arrival, byte});
+    ++m_adapterHeld;
+    // Held bytes leave together: now if the packet is full, else when the timer runs out, unless
+    // more bytes fill the packet first.
+    TimePoint packetSent = arrival;
+    if (m_adapterHeld == m_options.adapter->packetSize)
+        m_adapterTimerStart = arrival;
+    else
+        packetSent = adapterTimerRunsOut();
+    for (auto held = m_toPc.end() - m_adapterHeld; held != m_toPc.end(); ++held)
+        held->arrival = packetSent;
+    if (m_adapterHeld == m_options.adapter->packetSize)
+        m_adapterHeld = 0;
+}
+
+TimePoint SimulatedTerminal::adapterTimerRunsOut() const
+{
+    // The timer ticks on from its start, with or without data, until a full packet restarts it.
+    const Duration latency = m_options.adapter->latencyTimer;
+    return m_adapterTimerStart
+           + ((m_adapterFirstHeld - m_adapterTimerStart) / latency + 1) * latency;
 }
 
 void SimulatedTerminal::record(Event::Kind kind, const QByteArray &bytes, TimePoint at)

@@ -56,6 +56,19 @@ public:
         std::optional<std::chrono::milliseconds> duration;
     };
 
+    // A USB serial adapter between the cable and the PC, as an FTDI chip works: it hands the
+    // bytes it receives on in USB packets, a full packet at once, a shorter one when its latency
+    // timer runs out. The timer restarts with every packet it sends, one without data included,
+    // so a byte waits for the next tick. CTS travels in the same packets: the PC learns of a
+    // change only when it reads the line again, never from a notification.
+    struct Adapter
+    {
+        // Bytes of data in a packet of 64 bytes; the other two carry the line states.
+        int packetSize = 62;
+        // 16 ms is the default of current Linux kernels; low-latency mode makes it 1 ms.
+        std::chrono::milliseconds latencyTimer{16};
+    };
+
     struct Options
     {
         // Characters take their time on the wire (start, data, parity and stop bits at the
@@ -85,6 +98,9 @@ public:
         // The PC's port refuses to open for this reason: a device this user may not open, one
         // another program holds, one without modem lines.
         std::optional<PortOpenFailure::Kind> openRefused;
+        // The terminal hangs on a USB adapter; without one the PC's own port receives each byte
+        // the moment it arrives and is told when CTS comes back.
+        std::optional<Adapter> adapter;
     };
 
     // What happened on the cable, in order.
@@ -124,6 +140,7 @@ private:
 
     struct InFlight
     {
+        // When the PC's port has the byte: off the wire, or out of the adapter.
         TimePoint arrival;
         char byte;
     };
@@ -149,6 +166,8 @@ private:
     void receive(const QByteArray &bytes, TimePoint complete);
     void answer(bool accepted, TimePoint now);
     TimePoint sendToPc(const QByteArray &bytes, TimePoint from);
+    void passToPc(char byte, TimePoint arrival);
+    TimePoint adapterTimerRunsOut() const;
     void record(Event::Kind kind, const QByteArray &bytes, TimePoint at);
     void violation(const QString &what);
 
@@ -178,6 +197,11 @@ private:
     // Bytes the terminal has sent and the PC has read, counted over the session.
     qint64 m_sentToPc = 0;
     qint64 m_readByPc = 0;
+    // The adapter: when its latency timer last started, and the bytes it holds, which are the
+    // last ones in m_toPc.
+    TimePoint m_adapterTimerStart;
+    qsizetype m_adapterHeld = 0;
+    TimePoint m_adapterFirstHeld;
     TimePoint m_ctsLowFrom;
     TimePoint m_ctsLowUntil;
 

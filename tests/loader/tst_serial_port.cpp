@@ -1,8 +1,13 @@
+#include "loader/low_latency.h"
+#include "loader/port_identity.h"
 #include "loader/qt_serial_port.h"
 #include "loader/serial_port.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +23,7 @@ using namespace Kv402;
 Q_DECLARE_METATYPE(LineSettings::Parity)
 Q_DECLARE_METATYPE(LineSettings::StopBits)
 Q_DECLARE_METATYPE(PortOpenFailure::Kind)
+Q_DECLARE_METATYPE(PortState)
 
 namespace {
 
@@ -54,6 +60,7 @@ public:
     }
 
     bool isValid() const { return !m_slave.isEmpty(); }
+    int master() const { return m_master; }
     QString slavePath() const { return m_slave; }
 
     bool write(const QByteArray &bytes) const
@@ -88,6 +95,44 @@ QtSerialPort::DeviceMap deviceAt(const QString &path)
     return [path](int) { return path; };
 }
 
+// A descriptor of a device, opened without waiting for a carrier and closed with the object.
+class Descriptor
+{
+public:
+    explicit Descriptor(const QString &device)
+        : m_fd(::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A COM port whose driver takes the low-latency requests (the PC's own serial ports do,
+// pseudo-terminals do not); empty when there is none this user may open.
+QString deviceWithLowLatency()
+{
+    for (int n = PortNames::First; n <= PortNames::Last; ++n) {
+        const Descriptor device(portDevice(n));
+        if (device.fd() >= 0 && lowLatency(device.fd()))
+            return portDevice(n);
+    }
+    return {};
+}
+
+// Turns the link category's debug messages on for the life of the object.
+class LinkTrace
+{
+public:
+    LinkTrace() { QLoggingCategory::setFilterRules(QStringLiteral("kv402.link.debug=true")); }
+    ~LinkTrace() { QLoggingCategory::setFilterRules(QString()); }
+};
+
 } // namespace
 
 class SerialPortTest : public QObject
@@ -116,6 +161,17 @@ private Q_SLOTS:
     void closingTwiceIsHarmless();
     void deviceWithoutModemLinesIsRefused();
     void deviceHeldByAnotherIsInUse();
+
+    void lowLatencyIsSetAndRestored_data();
+    void lowLatencyIsSetAndRestored();
+    void deviceWithoutLowLatencyStillOpens();
+    void portDescriptions_data();
+    void portDescriptions();
+    void devicePathsAreResolved_data();
+    void devicePathsAreResolved();
+    void probeTellsState_data();
+    void probeTellsState();
+    void listsTheMachinesPorts();
 };
 
 void SerialPortTest::portDevices_data()
@@ -465,6 +521,230 @@ void SerialPortTest::deviceHeldByAnotherIsInUse()
     QtSerialPort second(deviceAt(terminal.slavePath()), QtSerialPort::ModemLines::Optional);
     QVERIFY(!second.open(1, QStringLiteral("19200,o,8,1"), &failure));
     QCOMPARE(failure.kind, PortOpenFailure::Kind::InUse);
+}
+
+void SerialPortTest::lowLatencyIsSetAndRestored_data()
+{
+    QTest::addColumn<bool>("before");
+
+    QTest::newRow("off before") << false;
+    QTest::newRow("on before") << true;
+}
+
+void SerialPortTest::lowLatencyIsSetAndRestored()
+{
+    QFETCH(bool, before);
+
+    const QString device = deviceWithLowLatency();
+    if (device.isEmpty())
+        QSKIP("no COM port here takes the low-latency requests that this user may open "
+              "(pseudo-terminals refuse TIOCGSERIAL with ENOTTY)");
+    // A descriptor of our own sees the flags of the port the link opens.
+    const Descriptor watcher(device);
+    const std::optional<bool> original = lowLatency(watcher.fd());
+    QVERIFY(original);
+    QVERIFY(setLowLatency(watcher.fd(), before));
+
+    QtSerialPort port(deviceAt(device), QtSerialPort::ModemLines::Optional);
+    PortOpenFailure failure;
+    const bool opened = port.open(1, QString(QLatin1StringView("19200,o,8,1")), &failure);
+    if (!opened && failure.kind == PortOpenFailure::Kind::InUse) {
+        setLowLatency(watcher.fd(), *original);
+        QSKIP(qPrintable(device + QStringLiteral(" is held by another program")));
+    }
+    QVERIFY2(opened, qPrintable(failure.reason));
+    const std::optional<bool> whileOpen = lowLatency(watcher.fd());
+    port.close();
+    const std::optional<bool> afterwards = lowLatency(watcher.fd());
+    setLowLatency(watcher.fd(), *original);
+
+    QCOMPARE(whileOpen, std::optional<bool>(true));
+    QCOMPARE(afterwards, std::optional<bool>(before));
+}
+
+// A pseudo-terminal, like some adapters, has no low-latency mode: the port works without it and
+// the link's trace says so.
+void SerialPortTest::deviceWithoutLowLatencyStillOpens()
+{
+    PseudoTerminal terminal;
+    if (!terminal.isValid())
+        QSKIP("no pseudo-terminals here");
+    const Descriptor slave(terminal.slavePath());
+    QString reason;
+    QCOMPARE(lowLatency(slave.fd(), &reason), std::nullopt);
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(!setLowLatency(slave.fd(), true));
+
+    const LinkTrace trace;
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("has no low-latency mode")));
+    QtSerialPort port(deviceAt(terminal.slavePath()), QtSerialPort::ModemLines::Optional);
+    PortOpenFailure failure;
+    QVERIFY2(port.open(1, QStringLiteral("19200,o,8,1"), &failure), qPrintable(failure.reason));
+    QVERIFY(port.write(QByteArray("\x00\xFF", 2)));
+    QVERIFY(port.waitForWritten(WaitMsecs));
+    QCOMPARE(terminal.read(2), QByteArray("\x00\xFF", 2));
+    port.close();
+}
+
+void SerialPortTest::portDescriptions_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("serialNumber");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("port of the PC") << ""
+                                    << ""
+                                    << "/dev/ttyUSB0";
+    QTest::newRow("adapter") << "FT232R USB UART"
+                             << "A50285BI"
+                             << "/dev/ttyUSB0 (FT232R USB UART, serial number A50285BI)";
+    QTest::newRow("no serial number") << "USB-Serial Controller"
+                                      << ""
+                                      << "/dev/ttyUSB0 (USB-Serial Controller)";
+    QTest::newRow("serial number alone") << ""
+                                         << "0001"
+                                         << "/dev/ttyUSB0 (serial number 0001)";
+}
+
+void SerialPortTest::portDescriptions()
+{
+    QFETCH(QString, description);
+    QFETCH(QString, serialNumber);
+    QFETCH(QString, shown);
+
+    PortIdentity identity;
+    identity.name = QStringLiteral("COM5");
+    identity.device = QStringLiteral("/dev/ttyUSB0");
+    identity.manufacturer = QStringLiteral("FTDI");
+    identity.description = description;
+    identity.serialNumber = serialNumber;
+    QCOMPARE(describePort(identity), shown);
+}
+
+void SerialPortTest::devicePathsAreResolved_data()
+{
+    QTest::addColumn<QString>("target"); // "pty": a pseudo-terminal; "" no link, path as it is
+    QTest::addColumn<QString>("path");   // "link": a link under a stable folder to the target
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<int>("portNumber"); // 0: none
+
+    QTest::newRow("link to a device without COM name") << "pty"
+                                                       << "link" << true << 0;
+    QTest::newRow("device without COM name") << "pty"
+                                             << "pty" << true << 0;
+    QTest::newRow("link to COM1's device") << portDevice(1) << "link" << true << 1;
+    QTest::newRow("COM1's device") << portDevice(1) << portDevice(1) << true << 1;
+    QTest::newRow("COM1") << portDevice(1) << "COM1" << true << 1;
+    QTest::newRow("missing device") << ""
+                                    << "/dev/kv402-no-such-device" << false << 0;
+    QTest::newRow("dangling link") << "/dev/kv402-no-such-device"
+                                   << "link" << false << 0;
+}
+
+void SerialPortTest::devicePathsAreResolved()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, path);
+    QFETCH(bool, exists);
+    QFETCH(int, portNumber);
+
+    PseudoTerminal terminal;
+    if (target == QLatin1String("pty") || path == QLatin1String("pty")) {
+        if (!terminal.isValid())
+            QSKIP("no pseudo-terminals here");
+        target = terminal.slavePath();
+        path = path == QLatin1String("pty") ? target : path;
+    }
+    if (exists && !QFile::exists(target))
+        QSKIP(qPrintable(target + QStringLiteral(" does not exist here")));
+    QTemporaryDir stableFolder;
+    const QString link = stableFolder.filePath(
+        QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+    if (path == QLatin1String("link")) {
+        QVERIFY(QFile::link(target, link));
+        path = link;
+    }
+
+    const NamedDevice named = resolveDevicePath(path);
+    QCOMPARE(named.device, exists ? target : QString());
+    QCOMPARE(named.portNumber.value_or(0), portNumber);
+    // The device's identity names the link that leads to it.
+    if (exists) {
+        const PortIdentity identity = identifyDevice(named.device, stableFolder.path());
+        QCOMPARE(identity.device, target);
+        QCOMPARE(identity.stablePath, path == link ? link : QString());
+        QCOMPARE(identity.name, portNumber ? portName(portNumber) : QString());
+    }
+}
+
+void SerialPortTest::probeTellsState_data()
+{
+    QTest::addColumn<QString>("device"); // "pty": a pseudo-terminal
+    QTest::addColumn<bool>("held");      // by another port object while probed
+    QTest::addColumn<PortState>("state");
+
+    QTest::newRow("free") << "pty" << false << PortState::Free;
+    QTest::newRow("in use") << "pty" << true << PortState::InUse;
+    QTest::newRow("missing") << "/dev/kv402-no-such-device" << false << PortState::Missing;
+}
+
+void SerialPortTest::probeTellsState()
+{
+    QFETCH(QString, device);
+    QFETCH(bool, held);
+    QFETCH(PortState, state);
+
+    PseudoTerminal terminal;
+    if (device == QLatin1String("pty")) {
+        if (!terminal.isValid())
+            QSKIP("no pseudo-terminals here");
+        device = terminal.slavePath();
+    }
+    QtSerialPort holder(deviceAt(device), QtSerialPort::ModemLines::Optional);
+    if (held)
+        QVERIFY(holder.open(1, QStringLiteral("19200,o,8,1"), nullptr));
+    // The probe leaves the line settings as it found them.
+    const Descriptor watcher(device);
+    termios before{};
+    const bool watched = watcher.fd() >= 0 && ::tcgetattr(watcher.fd(), &before) == 0;
+
+    PortIdentity identity;
+    identity.device = device;
+    const PortListing listing = probePort(identity);
+    QCOMPARE(listing.state, state);
+    QCOMPARE(listing.identity, identity);
+    QCOMPARE(listing.reason.isEmpty(), state == PortState::Free);
+    if (watched) {
+        termios after{};
+        QVERIFY(::tcgetattr(watcher.fd(), &after) == 0);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(&after), sizeof after),
+                 QByteArray(reinterpret_cast<const char *>(&before), sizeof before));
+    }
+}
+
+void SerialPortTest::listsTheMachinesPorts()
+{
+    const QList<PortListing> ports = listPorts();
+    QVERIFY(ports.size() >= PortNames::Last);
+    for (int n = PortNames::First; n <= PortNames::Last; ++n) {
+        const PortListing &port = ports.at(n - PortNames::First);
+        QCOMPARE(port.identity.name, portName(n));
+        QCOMPARE(port.identity.device, portDevice(n));
+        QCOMPARE(port.state == PortState::Missing, !QFile::exists(portDevice(n)));
+    }
+    // Every serial device the system lists is there once, COM port or not.
+    QStringList devices;
+    for (const PortListing &port : ports)
+        devices.append(QFileInfo(port.identity.device).canonicalFilePath());
+    const QList<QSerialPortInfo> known = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : known) {
+        const QString device = QFileInfo(info.systemLocation()).canonicalFilePath();
+        QVERIFY2(devices.count(device) == 1, qPrintable(device));
+    }
+    for (const PortListing &port : ports.mid(PortNames::Last)) {
+        QVERIFY(port.identity.name.isEmpty());
+        QVERIFY(port.state != PortState::Missing);
+    }
 }
 
 QTEST_GUILESS_MAIN(SerialPortTest)

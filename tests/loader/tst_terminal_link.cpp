@@ -342,6 +342,8 @@ private Q_SLOTS:
     void ctsLowForAWhileIsWaitedFor();
     void pacedRunTakesExactlyItsWireTime();
     void slowTerminalIsNotSilent();
+    void runThroughAUsbAdapter_data();
+    void runThroughAUsbAdapter();
     void silenceEndsTheRun_data();
     void silenceEndsTheRun();
     void stopEndsAnyWait_data();
@@ -637,6 +639,43 @@ void TerminalLinkTest::slowTerminalIsNotSilent()
 
     QCOMPARE(rig.run(image), LinkOutcome::Completed);
     QCOMPARE(rig.terminal->violations(), QStringList());
+}
+
+void TerminalLinkTest::runThroughAUsbAdapter_data()
+{
+    QTest::addColumn<int>("latencyMsecs");
+
+    QTest::newRow("default latency timer") << 16;
+    QTest::newRow("low-latency mode") << 1;
+}
+
+void TerminalLinkTest::runThroughAUsbAdapter()
+{
+    // The adapter holds each echo's tail and each status reply until its timer runs out; the
+    // link waits for them and runs the protocol unchanged.
+    QFETCH(int, latencyMsecs);
+    const auto clock = std::make_shared<VirtualClock>();
+    Options options;
+    options.paced = true;
+    options.clock = clock;
+    options.adapter = SimulatedTerminal::Adapter{};
+    options.adapter->latencyTimer = std::chrono::milliseconds(latencyMsecs);
+    Rig rig(options);
+    const int blocks = 3;
+    const MemoryImage image = imageOf(blocks);
+
+    QCOMPARE(rig.run(image), LinkOutcome::Completed);
+    QCOMPARE(rig.terminal->violations(), QStringList());
+    const qsizetype size = qsizetype(blocks) * Image::BlockSize;
+    QCOMPARE(rig.terminal->flash().left(size), image.bytes.left(size));
+    // Every echo and status reply reaches the PC at most one timer period after its last byte.
+    const qint64 characters = 2 * Link::HeaderSize + Link::StatusSize
+                              + blocks * (2 * Link::BlockSize + Link::StatusSize);
+    const std::chrono::nanoseconds wire
+        = characters * LineSettings::parse(QString(Link::LineSettings))->characterTime();
+    const auto took = rig.eventsOf(Kind::Closed).first().at - rig.eventsOf(Kind::Opened).first().at;
+    QVERIFY(took > wire);
+    QVERIFY(took <= wire + 2 * (blocks + 1) * std::chrono::milliseconds(latencyMsecs));
 }
 
 void TerminalLinkTest::silenceEndsTheRun_data()

@@ -93,6 +93,21 @@ void play(SimulatedPort &port, const QString &script)
     }
 }
 
+// Each moment more bytes reached the PC's port, until count have, as "bytes@milliseconds" from
+// `from`.
+QStringList deliveries(SimulatedPort &port, const VirtualClock &clock, TimePoint from, int count)
+{
+    QStringList moments;
+    for (qint64 seen = 0; seen < count;) {
+        if (!port.waitForAvailable(seen + 1, WaitMsecs))
+            return moments << QStringLiteral("nothing more");
+        seen = port.bytesAvailable();
+        const std::chrono::duration<double, std::milli> after = clock.now() - from;
+        moments.append(QStringLiteral("%1@%2").arg(seen).arg(after.count(), 0, 'f', 3));
+    }
+    return moments;
+}
+
 } // namespace
 
 class SimulatedTerminalTest : public QObject
@@ -107,6 +122,9 @@ private Q_SLOTS:
     void ctsDropLastsItsDuration();
     void pluggingTheCableInWakesTheWait();
     void secondOpenIsRefused();
+    void adapterPassesBytesOnInPackets_data();
+    void adapterPassesBytesOnInPackets();
+    void adapterShowsCtsOnlyWhenRead();
 };
 
 void SimulatedTerminalTest::seesProtocolViolations_data()
@@ -299,6 +317,99 @@ void SimulatedTerminalTest::secondOpenIsRefused()
     QVERIFY(first.cts());
     first.close();
     QVERIFY(second.open(1, QString(Link::LineSettings), &failure));
+}
+
+void SimulatedTerminalTest::adapterPassesBytesOnInPackets_data()
+{
+    QTest::addColumn<int>("latencyMsecs");
+    QTest::addColumn<QStringList>("echo"); // from the moment the PC sent the block
+
+    // The block's last byte reaches the terminal after 256 characters (146.667 ms), its echo's
+    // after 512 (293.333 ms).
+    // A full packet leaves as its 62nd byte comes in; the 8 bytes left wait for the timer, which
+    // restarted with the fourth packet.
+    QTest::newRow("long timer") << 100
+                                << QStringList{"62@182.187",
+                                               "124@217.708",
+                                               "186@253.229",
+                                               "248@288.750",
+                                               "256@388.750"};
+    // The PC read the status reply as the timer ran out, at 0 ms: the timer runs out every 16 ms
+    // from then, long before a packet is full (62 characters take 35.5 ms), and hands on what
+    // has come in.
+    QTest::newRow("default timer") << 16
+                                   << QStringList{"23@160.000",
+                                                  "51@176.000",
+                                                  "79@192.000",
+                                                  "107@208.000",
+                                                  "134@224.000",
+                                                  "162@240.000",
+                                                  "190@256.000",
+                                                  "218@272.000",
+                                                  "246@288.000",
+                                                  "256@304.000"};
+}
+
+void SimulatedTerminalTest::adapterPassesBytesOnInPackets()
+{
+    QFETCH(int, latencyMsecs);
+    QFETCH(QStringList, echo);
+
+    const auto clock = std::make_shared<VirtualClock>();
+    SimulatedTerminal::Options options;
+    options.paced = true;
+    options.clock = clock;
+    options.adapter = SimulatedTerminal::Adapter{};
+    options.adapter->latencyTimer = std::chrono::milliseconds(latencyMsecs);
+    auto terminal = std::make_shared<SimulatedTerminal>(options);
+    SimulatedPort port(terminal);
+    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+
+    // The header's echo and status reply are shorter than a packet: each waits for the timer,
+    // which runs from the opening.
+    const TimePoint opened = clock->now();
+    port.write(QByteArray("\x01\x00", 2));
+    const QString tick = QString::number(latencyMsecs) + QStringLiteral(".000");
+    QCOMPARE(deliveries(port, *clock, opened, Link::HeaderSize), QStringList("2@" + tick));
+    port.readAll();
+    port.setRts(true);
+    const TimePoint answered = clock->now();
+    QCOMPARE(deliveries(port, *clock, answered, Link::StatusSize), QStringList("10@" + tick));
+    port.readAll();
+
+    const TimePoint sent = clock->now();
+    port.write(block0());
+    QCOMPARE(deliveries(port, *clock, sent, Image::BlockSize), echo);
+    QCOMPARE(port.readAll(), block0());
+    QCOMPARE(terminal->violations(), QStringList());
+}
+
+// A USB adapter reports CTS in its packets: no wait is woken by a change, the PC sees CTS high
+// when it reads the line, every millisecond while it waits.
+void SimulatedTerminalTest::adapterShowsCtsOnlyWhenRead()
+{
+    const auto clock = std::make_shared<VirtualClock>();
+    SimulatedTerminal::Options options;
+    options.paced = true;
+    options.clock = clock;
+    options.adapter = SimulatedTerminal::Adapter{};
+    options.ctsDrop = SimulatedTerminal::CtsDrop{0, 30ms};
+    auto terminal = std::make_shared<SimulatedTerminal>(options);
+    SimulatedPort port(terminal);
+    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+
+    // The status reply's last byte arrives after 16 ms and 10 characters; the PC has it with the
+    // timer at 32 ms, and CTS is low until 30 ms after its last byte came, 51.729 ms.
+    play(port, QStringLiteral("header read2 rts1 read10"));
+    QCOMPARE(clock->now(), TimePoint(32ms));
+    const TimePoint raised = TimePoint(16ms) + 10 * characterTime() + 30ms;
+    QVERIFY(!port.cts());
+    QVERIFY(!port.waitForCts(19));
+    QCOMPARE(clock->now(), TimePoint(51ms));
+    QVERIFY(port.waitForCts(WaitMsecs));
+    QCOMPARE(clock->now(), TimePoint(52ms));
+    QVERIFY(clock->now() > raised);
+    QCOMPARE(terminal->violations(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(SimulatedTerminalTest)

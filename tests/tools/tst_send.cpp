@@ -98,6 +98,7 @@ class SendTest : public QObject
 private Q_SLOTS:
     void mixedRunOnFourPorts();
     void everyPortCompleted();
+    void deviceByStablePath();
     void catalogueChoice_data();
     void catalogueChoice();
     void nothingSent_data();
@@ -211,6 +212,32 @@ void SendTest::everyPortCompleted()
              qPrintable(run.out));
     QVERIFY(run.out.contains("PORT"));
     QVERIFY(run.out.contains("OUTCOME"));
+}
+
+// A link such as /dev/serial/by-id/... names the device it leads to; a device that is no serial
+// port fails that port alone.
+void SendTest::deviceByStablePath()
+{
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(1));
+    const QString link = workspace.filePath("usb-FTDI_FT232R_A50285BI-if00-port0");
+    QVERIFY(QFile::link("/dev/null", link));
+    const Run run = kv402({"send",
+                           "--file",
+                           "DATA.S28",
+                           "--device",
+                           link,
+                           "--simulate",
+                           "COM1=healthy",
+                           "--fast",
+                           "--json",
+                           "--record",
+                           workspace.filePath("loads.jsonl")});
+    QCOMPARE(run.exitCode, 1);
+    const QJsonObject result = run.resultOf(link);
+    QCOMPARE(result.value("device").toString(), "/dev/null");
+    QCOMPARE(result.value("outcome").toString(), "port-not-opened");
+    QCOMPARE(run.resultOf("COM1").value("outcome").toString(), "completed");
 }
 
 void SendTest::catalogueChoice_data()

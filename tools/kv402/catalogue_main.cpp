@@ -2,6 +2,7 @@
 // itself and starts this program, with the same arguments, for every other one.
 
 #include "tools/kv402/catalogue_command.h"
+#include "tools/kv402/ports_command.h"
 #include "tools/kv402/send_command.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@ const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
                          "       kv402 send (--file DATA | --revision R --version V --language L) "
                          "(--port COMn | --device PATH | --simulate COMn=PROFILE)... [OPTIONS]\n"
                          "       kv402 record [--json] [--since DATE] [--record FILE]\n"
+                         "       kv402 ports [--json]\n"
                          "       kv402 --version\n";
 
 } // namespace
@@ -35,6 +37,8 @@ int main(int argc, char *argv[])
         printOut(QString::fromLatin1(UsageText));
         return Success;
     }
+    if (command == QLatin1String("ports"))
+        return portsCommand(arguments);
     printError(QString::fromLatin1(UsageText));
     return Usage;
 }

@@ -6,6 +6,7 @@
 #include "loader/link_constants.h"
 #include "loader/load_record.h"
 #include "loader/load_session.h"
+#include "loader/port_identity.h"
 #include "loader/qt_serial_port.h"
 #include "simulator/simulated_terminal.h"
 #include "simulator/terminal_profiles.h"
@@ -19,7 +20,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -432,10 +432,12 @@ private:
 
     static QString deviceWithSerial(const Target &target)
     {
-        const QSerialPortInfo info(target.device);
-        return info.serialNumber().isEmpty()
+        if (target.simulated)
+            return target.device;
+        const PortIdentity identity = identifyDevice(target.device);
+        return identity.serialNumber.isEmpty()
                    ? target.device
-                   : QStringLiteral("%1 (serial %2)").arg(target.device, info.serialNumber());
+                   : QStringLiteral("%1 (serial %2)").arg(target.device, identity.serialNumber);
     }
 
     void redraw()
@@ -675,7 +677,13 @@ int sendCommand(const QStringList &arguments)
                 return usageError(QStringLiteral("\"%1\" is no port: COM1 to COM16").arg(value));
             target = {value, *number, portDevice(*number), std::nullopt};
         } else if (name == device.names().first()) {
-            target = {value, nextNumber++, value, std::nullopt};
+            // A stable path (/dev/serial/by-id/...) names the adapter whatever order it was
+            // plugged in: the device it leads to is used, and named in the output.
+            const NamedDevice named = resolveDevicePath(value);
+            target = {value,
+                      nextNumber++,
+                      named.device.isEmpty() ? value : named.device,
+                      std::nullopt};
         } else {
             const qsizetype equals = value.indexOf(QLatin1Char('='));
             const QString portText = value.left(equals);
