@@ -73,7 +73,6 @@ public:
 private:
     void findFrom(qsizetype row, const Criterion &criterion);
     int requireColumn(const QString &field) const;
-    QString where() const;
 
     TableData m_table;
     QString m_fileName;
@@ -97,6 +96,8 @@ public:
 
     // A recordset over all rows of the table; throws CatalogueError when the table is missing.
     std::unique_ptr<Recordset> OpenRecordset(const QString &table) const;
+    // All rows of the table, in stored order; throws CatalogueError when the table is missing.
+    TableData readTable(const QString &table) const { return m_storage->readTable(table); }
 
     QStringList tableNames() const { return m_storage->tableNames(); }
     const QString &fileName() const { return m_fileName; }

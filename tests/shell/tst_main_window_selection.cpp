@@ -1,5 +1,4 @@
-#include "scripted_messages.h"
-#include "workspace.h"
+#include "started_window.h"
 
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_sql.h"
@@ -18,8 +17,10 @@
 #include <QTest>
 
 using namespace Kv402;
+using Kv402::Test::entries;
+using Kv402::Test::pick;
 using Kv402::Test::ScriptedMessages;
-using Kv402::Test::Workspace;
+using Started = Kv402::Test::StartedWindow;
 
 namespace {
 
@@ -40,52 +41,6 @@ QString catalogue(const QStringList &revisions, const QMap<int, Rows> &tables)
     return sql;
 }
 
-QStringList entries(const QComboBox *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result.append(list->itemText(i));
-    return result;
-}
-
-QStringList entries(const QListWidget *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result.append(list->item(i)->text());
-    return result;
-}
-
-// The user picks an entry of a list.
-void pick(QComboBox *list, const QString &text)
-{
-    const int index = list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    QVERIFY2(index >= 0, qPrintable(text));
-    list->setCurrentIndex(index);
-    Q_EMIT list->activated(index);
-}
-
-struct Started
-{
-    explicit Started(const QString &sql, const std::function<void(SimulatedPorts &)> &attach = {})
-    {
-        if (attach)
-            attach(ports);
-        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
-        // Without SQL the test puts its own catalogue in place and starts the window itself.
-        if (sql.isEmpty())
-            return;
-        workspace.buildCatalogue(sql);
-        loaded = window->Form_Load();
-    }
-
-    Workspace workspace;
-    ScriptedMessages messages;
-    SimulatedPorts ports; // no port opens unless a test attaches a terminal
-    std::unique_ptr<frmMain> window;
-    bool loaded = false;
-};
-
 const QStringList FiveBlanks = {"", "", "", "", ""};
 
 } // namespace
@@ -95,8 +50,6 @@ class SelectionTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-
     void revisionChoice_data();
     void revisionChoice();
     void devicesOfEveryMatchingRow_data();
@@ -119,13 +72,8 @@ private Q_SLOTS:
     void damagedCatalogueEndsTheProgram();
 
 private:
-    QTemporaryDir m_settings;
+    Test::SettingsFolder m_settings;
 };
-
-void SelectionTest::initTestCase()
-{
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-}
 
 void SelectionTest::revisionChoice_data()
 {
@@ -709,4 +657,4 @@ void SelectionTest::damagedCatalogueEndsTheProgram()
 }
 
 QTEST_MAIN(SelectionTest)
-#include "tst_selection.moc"
+#include "tst_main_window_selection.moc"
