@@ -38,7 +38,7 @@ int main()
     MemoryImage image;
     for (qsizetype i = 0; i < qsizetype(Blocks) * Image::BlockSize; ++i)
         image.bytes[i] = char(i * 31 + 7);
-    image.lngImageEnd = Blocks * Image::BlockSize - 1;
+    image.imageEnd = Blocks * Image::BlockSize - 1;
     image.anythingWritten = true;
 
     // On the real steady clock, the terminal's default: the characters take their true time.

@@ -47,7 +47,7 @@ struct Criterion
     QString language;
 };
 
-// rsVersions: a recordset over all rows of one catalogue table, with a current row.
+// A recordset over all rows of one catalogue table, with a current row.
 class Recordset
 {
 public:
@@ -80,7 +80,7 @@ private:
     bool m_noMatch = false;
 };
 
-// dbCatalogue: an open catalogue. Opening holds the file for this process's exclusive use until
+// An open catalogue. Opening holds the file for this process's exclusive use until
 // the process ends, so a second running copy of the program cannot open it.
 class CatalogueDatabase
 {
