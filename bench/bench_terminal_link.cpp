@@ -72,7 +72,7 @@ MemoryImage benchImage()
     MemoryImage image;
     for (qsizetype i = 0; i < qsizetype(Blocks) * Image::BlockSize; ++i)
         image.bytes[i] = char(i * 31 + 7);
-    image.lngImageEnd = Blocks * Image::BlockSize - 1;
+    image.imageEnd = Blocks * Image::BlockSize - 1;
     image.anythingWritten = true;
     return image;
 }

@@ -17,11 +17,6 @@ namespace Kv402 {
 
 namespace {
 
-QString displayName(const QString &fileName)
-{
-    return QFileInfo(fileName).absoluteFilePath();
-}
-
 // An open storage, with what identifies the file state it was opened on.
 struct OpenStorage
 {
@@ -55,16 +50,10 @@ Recordset::Recordset(TableData table, QString fileName)
     , m_fileName(std::move(fileName))
 {}
 
-QString Recordset::where() const
-{
-    return QStringLiteral("the table \"%1\" of the catalogue \"%2\"")
-        .arg(m_table.name, displayName(m_fileName));
-}
-
 void Recordset::MoveFirst()
 {
     if (m_table.rows.isEmpty())
-        throw CatalogueError(QStringLiteral("There are no rows in %1.").arg(where()));
+        throw noRows(m_fileName, m_table.name);
     m_row = 0;
 }
 
@@ -78,7 +67,7 @@ int Recordset::requireColumn(const QString &field) const
 {
     const int column = m_table.columnIndex(field);
     if (column < 0)
-        throw CatalogueError(QStringLiteral("There is no field \"%1\" in %2.").arg(field, where()));
+        throw missingField(m_fileName, m_table.name, field);
     return column;
 }
 
@@ -86,14 +75,11 @@ QString Recordset::Fields(const QString &field) const
 {
     const int column = requireColumn(field);
     if (Eof())
-        throw CatalogueError(
-            QStringLiteral("No current row to read the field \"%1\" of %2.").arg(field, where()));
+        throw CatalogueError(CatalogueError::Kind::NoCurrentRow,
+                             {QFileInfo(m_fileName).absoluteFilePath(), m_table.name, field});
     const FieldValue &value = m_table.rows.at(m_row).at(column);
     if (!value) {
-        throw CatalogueError(QStringLiteral("The field \"%1\" of row %2 is null in %3.")
-                                 .arg(field)
-                                 .arg(m_row + 1)
-                                 .arg(where()));
+        throw nullField(m_fileName, m_table.name, field, m_row + 1);
     }
     return *value;
 }

@@ -47,7 +47,7 @@ struct Criterion
     QString language;
 };
 
-// rsVersions: a recordset over all rows of one catalogue table, with a current row.
+// A recordset over all rows of one catalogue table, with a current row.
 class Recordset
 {
 public:
@@ -73,7 +73,6 @@ public:
 private:
     void findFrom(qsizetype row, const Criterion &criterion);
     int requireColumn(const QString &field) const;
-    QString where() const;
 
     TableData m_table;
     QString m_fileName;
@@ -81,7 +80,7 @@ private:
     bool m_noMatch = false;
 };
 
-// dbCatalogue: an open catalogue. Opening holds the file for this process's exclusive use until
+// An open catalogue. Opening holds the file for this process's exclusive use until
 // the process ends, so a second running copy of the program cannot open it.
 class CatalogueDatabase
 {
@@ -97,6 +96,8 @@ public:
 
     // A recordset over all rows of the table; throws CatalogueError when the table is missing.
     std::unique_ptr<Recordset> OpenRecordset(const QString &table) const;
+    // All rows of the table, in stored order; throws CatalogueError when the table is missing.
+    TableData readTable(const QString &table) const { return m_storage->readTable(table); }
 
     QStringList tableNames() const { return m_storage->tableNames(); }
     const QString &fileName() const { return m_fileName; }

@@ -21,15 +21,14 @@ CatalogueFile::CatalogueFile(const QString &fileName)
     m_descriptor = ::open(QFile::encodeName(m_path).constData(),
                           O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (m_descriptor < 0) {
-        throw CatalogueError(QStringLiteral("Cannot open the catalogue \"%1\": %2.")
-                                 .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+        throw catalogueFailure(CatalogueError::Kind::CannotOpen,
+                               m_path,
+                               QString::fromLocal8Bit(std::strerror(errno)));
     }
     struct stat status = {};
     if (::fstat(m_descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(m_descriptor);
-        throw CatalogueError(
-            QStringLiteral("Cannot open the catalogue \"%1\": it is not a regular file.")
-                .arg(m_path));
+        throw catalogueFailure(CatalogueError::Kind::NotRegularFile, m_path);
     }
     if (status.st_size == 0) {
         ::close(m_descriptor);

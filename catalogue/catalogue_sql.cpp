@@ -61,7 +61,7 @@ QString dumpCatalogue(const CatalogueDatabase &catalogue, QStringList *notes)
 {
     QString sql;
     for (const QString &name : catalogue.tableNames()) {
-        const TableData table = catalogue.OpenRecordset(name)->table();
+        const TableData table = catalogue.readTable(name);
         const QString tableName = quoted(table.name, QLatin1Char('"'));
         // SQL has no table without columns: such a table cannot be kept at all.
         if (table.columns.isEmpty()) {

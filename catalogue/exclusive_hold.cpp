@@ -58,14 +58,9 @@ void holdExclusively(const QString &fileName)
     if (::flock(file.descriptor(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
-            throw CatalogueError(
-                QStringLiteral("Cannot open the catalogue \"%1\": it is in use by another program "
-                               "(is KV402 Master already running?).")
-                    .arg(file.path()));
+            throw catalogueFailure(CatalogueError::Kind::InUse, file.path());
         }
-        throw CatalogueError(
-            QStringLiteral("Cannot open the catalogue \"%1\" for exclusive use: %2.")
-                .arg(file.path(), errnoText(error)));
+        throw catalogueFailure(CatalogueError::Kind::CannotHold, file.path(), errnoText(error));
     }
     h.descriptors.emplace(id, file.release());
 }

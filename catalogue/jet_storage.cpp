@@ -158,8 +158,7 @@ QByteArray readInOwnProcess(Jet::ReadingSetup setup, const QString &path)
 {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
-        throw CatalogueError(
-            QStringLiteral("Cannot read the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
+        throw catalogueFailure(CatalogueError::Kind::CannotRead, path, errnoText(errno));
     }
     const Descriptor replyEnd(ends[0]);
     Descriptor writeEnd(ends[1]);
@@ -173,8 +172,7 @@ QByteArray readInOwnProcess(Jet::ReadingSetup setup, const QString &path)
     // another thread held at the fork stays held in the child; the time limit covers that too.
     const pid_t reader = ::fork();
     if (reader < 0) {
-        throw CatalogueError(
-            QStringLiteral("Cannot read the catalogue \"%1\": %2.").arg(path, errnoText(errno)));
+        throw catalogueFailure(CatalogueError::Kind::CannotRead, path, errnoText(errno));
     }
     if (reader == 0) {
         for (const int signal : CrashSignals)
@@ -308,11 +306,8 @@ QList<TableData> tablesOf(QByteArrayView reply, const QString &path)
                 || !reader.record(end) || end != Jet::Record::End || !reader.atEnd()) {
                 throw damagedCatalogue(path);
             }
-            throw CatalogueError(QStringLiteral("The field \"%1\" of row %2 is too long to read in "
-                                                "the table \"%3\" of the catalogue \"%4\".")
-                                     .arg(column)
-                                     .arg(row)
-                                     .arg(table, path));
+            throw CatalogueError(CatalogueError::Kind::FieldTooLong,
+                                 {path, table, column, QString::number(row)});
         }
         case Jet::Record::End:
             if (!reader.atEnd())
@@ -333,9 +328,7 @@ JetStorage::JetStorage(const QString &fileName, const QString &password)
     const CatalogueFile file(m_fileName);
     const QByteArray head = file.readStart(Jet::HeaderBytes);
     if (Jet::hasAceSignature(head)) {
-        throw CatalogueError(QStringLiteral("Cannot open the catalogue \"%1\": it is a database of "
-                                            "Access 2007 or later, which cannot be read.")
-                                 .arg(m_fileName));
+        throw catalogueFailure(CatalogueError::Kind::AccessTooNew, m_fileName);
     }
     if (!Jet::hasAccessSignature(head))
         throw notACatalogue(m_fileName);
@@ -355,9 +348,9 @@ JetStorage::JetStorage(const QString &fileName, const QString &password)
     const Converter toUtf8(Utf8Charset, charset.constData());
     const Converter fromUtf8(charset.constData(), Utf8Charset);
     if (!toUtf8.isOpen() || !fromUtf8.isOpen()) {
-        throw CatalogueError(
-            QStringLiteral("Cannot open the catalogue \"%1\": its texts in %2 cannot be converted.")
-                .arg(m_fileName, QString::fromLatin1(charset)));
+        throw catalogueFailure(CatalogueError::Kind::TextsNotConvertible,
+                               m_fileName,
+                               QString::fromLatin1(charset));
     }
     const CLocale cLocale;
 

@@ -72,16 +72,14 @@ SqlCipherConnection::SqlCipherConnection(const QString &fileName, Mode mode, con
         const QString reason = m_db ? lastError() : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(m_db);
         m_db = nullptr;
-        throw CatalogueError(QStringLiteral("Cannot open the catalogue \"%1\": %2.")
-                                 .arg(displayName(fileName), reason));
+        throw catalogueFailure(CatalogueError::Kind::CannotOpen, fileName, reason);
     }
     // An empty key leaves the database unencrypted.
     if (!key.isEmpty() && sqlite3_key(m_db, key.constData(), int(key.size())) != SQLITE_OK) {
         const QString reason = lastError();
         sqlite3_close(m_db);
         m_db = nullptr;
-        throw CatalogueError(QStringLiteral("Cannot set the key of the catalogue \"%1\": %2.")
-                                 .arg(displayName(fileName), reason));
+        throw catalogueFailure(CatalogueError::Kind::CannotSetKey, fileName, reason);
     }
     sqlite3_exec(m_db, Catalogue::PinCipherFormat.data(), nullptr, nullptr, nullptr);
 }
@@ -97,8 +95,7 @@ void SqlCipherConnection::exec(const QString &sql)
     if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK) {
         const QString reason = QString::fromUtf8(message ? message : sqlite3_errmsg(m_db));
         sqlite3_free(message);
-        throw CatalogueError(
-            QStringLiteral("Catalogue \"%1\": %2.").arg(displayName(m_fileName), reason));
+        throw catalogueFailure(CatalogueError::Kind::StatementFailed, m_fileName, reason);
     }
 }
 
@@ -117,8 +114,9 @@ SqlStatement::SqlStatement(const SqlCipherConnection &connection, const QString 
                            &m_statement,
                            nullptr)
         != SQLITE_OK) {
-        throw CatalogueError(QStringLiteral("Cannot read the catalogue \"%1\": %2.")
-                                 .arg(displayName(connection.fileName()), connection.lastError()));
+        throw catalogueFailure(CatalogueError::Kind::CannotRead,
+                               connection.fileName(),
+                               connection.lastError());
     }
 }
 
@@ -141,9 +139,9 @@ bool SqlStatement::next()
     case SQLITE_DONE:
         return false;
     default:
-        throw CatalogueError(
-            QStringLiteral("Cannot read the catalogue \"%1\": %2.")
-                .arg(displayName(m_connection.fileName()), m_connection.lastError()));
+        throw catalogueFailure(CatalogueError::Kind::CannotRead,
+                               m_connection.fileName(),
+                               m_connection.lastError());
     }
 }
 
@@ -276,12 +274,12 @@ int authorize(void *context, int action, const char *first, const char *, const 
     }
 }
 
-// Why the script cannot be read as SQL text, naming the first line at fault; empty when it can.
-// A NUL would end the script there and quietly drop the rest.
-QString textFault(const QByteArray &script)
+// Refuses a script that cannot be read as SQL text, naming the first line at fault. A NUL would
+// end the script there and quietly drop the rest.
+void checkText(const QByteArray &script)
 {
     if (script.isValidUtf8() && !script.contains('\0'))
-        return {};
+        return;
     // A line end never lies within a UTF-8 sequence, so the lines can be checked one by one.
     qsizetype from = 0;
     for (int line = 1; from <= script.size(); ++line) {
@@ -290,12 +288,11 @@ QString textFault(const QByteArray &script)
             to = script.size();
         const QByteArrayView text(script.constData() + from, to - from);
         if (!text.isValidUtf8())
-            return QStringLiteral("line %1: the text is not UTF-8.").arg(line);
+            throw CatalogueError(CatalogueError::Kind::ScriptNotUtf8, {QString::number(line)});
         if (text.contains('\0'))
-            return QStringLiteral("line %1: the text holds a NUL character.").arg(line);
+            throw CatalogueError(CatalogueError::Kind::ScriptHoldsNul, {QString::number(line)});
         from = to + 1;
     }
-    return {};
 }
 
 // Runs a script statement by statement, so that a failure can name the line it is on. The script
@@ -328,7 +325,8 @@ void execScript(const SqlCipherConnection &connection, const QByteArray &script)
         }
         if (rc != SQLITE_OK) {
             const QString reason = guard.refusal.isEmpty() ? connection.lastError() : guard.refusal;
-            throw CatalogueError(QStringLiteral("line %1: %2.").arg(line).arg(reason));
+            throw CatalogueError(CatalogueError::Kind::ScriptLineRefused,
+                                 {QString::number(line), reason});
         }
         if (!tail || tail == start)
             break;
@@ -351,30 +349,25 @@ void buildSqlCipherCatalogue(const QByteArray &script,
     const QFileInfo existing(target);
     // A device or a folder must not be replaced by a catalogue.
     if (existing.exists() && !existing.isFile()) {
-        throw CatalogueError(
-            QStringLiteral("Cannot build the catalogue \"%1\": it is not a regular file.")
-                .arg(target));
+        throw CatalogueError(CatalogueError::Kind::BuildTargetNotRegularFile, {target});
     }
     const QString partial = target + QStringLiteral(".partial");
     QFile::remove(partial);
     try {
-        const QString fault = textFault(script);
-        if (!fault.isEmpty())
-            throw CatalogueError(fault);
+        checkText(script);
         SqlCipherConnection connection(partial, SqlCipherConnection::Mode::Create, key);
         connection.exec(QStringLiteral("BEGIN;"));
         execScript(connection, script);
         connection.exec(QStringLiteral("COMMIT;"));
     } catch (const CatalogueError &error) {
         QFile::remove(partial);
-        throw CatalogueError(
-            QStringLiteral("Cannot build the catalogue \"%1\": %2").arg(target, error.message()));
+        throw CatalogueError(CatalogueError::Kind::BuildFailed, {target, error.message()});
     }
     // Renamed over the target in one step, so that it is never missing.
     if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData())
         != 0) {
         QFile::remove(partial);
-        throw CatalogueError(QStringLiteral("Cannot write the catalogue \"%1\".").arg(target));
+        throw CatalogueError(CatalogueError::Kind::CannotWrite, {target});
     }
 }
 

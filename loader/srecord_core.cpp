@@ -165,8 +165,8 @@ void RecordReader::finish()
     if (!m_reading.ok()) {
         // The image was blank: only the indices up to the highest written can differ.
         if (m_reading.anythingWritten)
-            std::fill_n(m_image.begin(), m_reading.lngImageEnd + 1, Image::Blank);
-        m_reading.lngImageEnd = 0;
+            std::fill_n(m_image.begin(), m_reading.imageEnd + 1, Image::Blank);
+        m_reading.imageEnd = 0;
         m_reading.anythingWritten = false;
         m_reading.wrongChecksumLines.clear();
     }
@@ -254,7 +254,7 @@ void RecordReader::take(const Record &record)
         std::memcpy(m_image.data() + record.index,
                     record.body.data() + AddressBytes,
                     size_t(record.dataBytes));
-        m_reading.lngImageEnd = std::max(m_reading.lngImageEnd, record.index + record.dataBytes - 1);
+        m_reading.imageEnd = std::max(m_reading.imageEnd, record.index + record.dataBytes - 1);
         m_reading.anythingWritten = true;
     }
     if (!record.checksumCorrect)

@@ -29,9 +29,9 @@ inline constexpr std::int32_t SendableEnd = MaxBlocks * BlockSize;
 
 // N, the number of blocks to send: every written index is covered, so N = E div 256 + 1 when
 // anything was written, else 0.
-constexpr int blockCount(bool anythingWritten, std::int32_t lngImageEnd)
+constexpr int blockCount(bool anythingWritten, std::int32_t imageEnd)
 {
-    return anythingWritten ? lngImageEnd / BlockSize + 1 : 0;
+    return anythingWritten ? imageEnd / BlockSize + 1 : 0;
 }
 } // namespace Image
 
@@ -65,10 +65,10 @@ public:
     static constexpr std::int16_t Correct = Modulus;
     static constexpr int NotHex = -1;
 
-    std::int16_t intChecksum = Start;
+    std::int16_t runningSum = Start;
 
-    // The byte that two hex digits spell, added into intChecksum. NotHex when either character
-    // is not a hex digit; intChecksum is then unchanged.
+    // The byte that two hex digits spell, added into runningSum. NotHex when either character
+    // is not a hex digit; runningSum is then unchanged.
     int HexByte(char high, char low)
     {
         const int h = hexDigitValue(high);
@@ -76,9 +76,9 @@ public:
         if (h < 0 || l < 0)
             return NotHex;
         const int byte = h * 16 + l;
-        intChecksum = std::int16_t(intChecksum + byte);
-        if (intChecksum > Modulus)
-            intChecksum = std::int16_t(intChecksum - Modulus);
+        runningSum = std::int16_t(runningSum + byte);
+        if (runningSum > Modulus)
+            runningSum = std::int16_t(runningSum - Modulus);
         return byte;
     }
 
@@ -86,8 +86,8 @@ public:
     // hex digits: count, or the index of the first pair that is not, which is left out.
     int HexBytes(const char *digits, int count, std::uint8_t *bytes)
     {
-        // Summed apart, then added once: taking 256 off whenever intChecksum goes above 256
-        // keeps intChecksum - 1 the remainder of its sum mod 256. This spares a chain of
+        // Summed apart, then added once: taking 256 off whenever runningSum goes above 256
+        // keeps runningSum - 1 the remainder of its sum mod 256. This spares a chain of
         // dependent steps per byte.
         int sum = 0;
         int k = 0;
@@ -99,11 +99,11 @@ public:
             bytes[k] = std::uint8_t(h * 16 + l);
             sum += h * 16 + l;
         }
-        intChecksum = std::int16_t((intChecksum - 1 + sum) % Modulus + 1);
+        runningSum = std::int16_t((runningSum - 1 + sum) % Modulus + 1);
         return k;
     }
 
-    bool isCorrect() const { return intChecksum == Correct; }
+    bool isCorrect() const { return runningSum == Correct; }
 };
 
 // Why a data file cannot be loaded.
@@ -125,8 +125,8 @@ enum class DataFileProblem {
 // What reading the records of a data file found, besides the image bytes.
 struct RecordReading
 {
-    // lngImageEnd: the highest index written, 0 when nothing was.
-    std::int32_t lngImageEnd = 0;
+    // The highest index written, 0 when nothing was.
+    std::int32_t imageEnd = 0;
     bool anythingWritten = false;
     // 1-based line numbers of the records at 0x300000 or above whose checksum is wrong, in file
     // order. Their data are in the image.

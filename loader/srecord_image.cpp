@@ -25,7 +25,7 @@ MemoryImage blank(MemoryImage image)
 {
     image.bytes.resize(Image::Size);
     image.bytes.fill(Image::Blank);
-    image.lngImageEnd = 0;
+    image.imageEnd = 0;
     image.anythingWritten = false;
     return image;
 }
@@ -52,7 +52,7 @@ DataFileReading DataTextReader::finish()
 {
     m_records.finish();
     const RecordReading &records = m_records.reading();
-    m_reading.image.lngImageEnd = records.lngImageEnd;
+    m_reading.image.imageEnd = records.imageEnd;
     m_reading.image.anythingWritten = records.anythingWritten;
     m_reading.wrongChecksumLines = QList<qint64>(records.wrongChecksumLines.begin(),
                                                  records.wrongChecksumLines.end());

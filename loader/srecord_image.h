@@ -17,12 +17,12 @@ struct MemoryImage
 {
     // Image::Size bytes, 0xFF wherever no record wrote.
     QByteArray bytes = QByteArray(Image::Size, Image::Blank);
-    // lngImageEnd: the highest index written, 0 when nothing was.
-    qint32 lngImageEnd = 0;
+    // The highest index written, 0 when nothing was.
+    qint32 imageEnd = 0;
     bool anythingWritten = false;
 
     // N, the number of blocks to send.
-    int blockCount() const { return Image::blockCount(anythingWritten, lngImageEnd); }
+    int blockCount() const { return Image::blockCount(anythingWritten, imageEnd); }
 
     // Block b: image indices 256 b to 256 b + 255.
     QByteArray block(int b) const

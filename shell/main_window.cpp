@@ -1,7 +1,6 @@
 #include "shell/main_window.h"
 
-#include "catalogue/catalogue_constants.h"
-#include "catalogue/catalogue_db.h"
+#include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_error.h"
 #include "shell/about_window.h"
 #include "shell/captions.h"
@@ -27,7 +26,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSet>
 
 namespace Kv402 {
 
@@ -354,12 +352,8 @@ MessageAnswer frmMain::showMessage(const Message &message)
 void frmMain::fail(const CatalogueError &error)
 {
     m_failed = true;
-    QString text = error.message();
-    const QStringList &arguments = error.arguments();
-    if (error.kind() == CatalogueError::Kind::Damaged && arguments.size() == 1)
-        text = Texts::CatalogueDamaged.in(language()).arg(arguments.at(0));
-    else if (error.kind() == CatalogueError::Kind::UnfinishedChange && arguments.size() == 2)
-        text = Texts::CatalogueUnfinishedChange.in(language()).arg(arguments.at(0), arguments.at(1));
+    const QString text = withArguments(Texts::catalogueFailure(error.kind()).in(language()),
+                                       error.arguments());
     showMessage({text, MessageButtons::Ok, MessageIcon::Critical, MessageAnswer::Ok});
     // The program ends without its shutdown: nothing is saved.
     hide();
@@ -368,52 +362,6 @@ void frmMain::fail(const CatalogueError &error)
             window->close();
     }
     QCoreApplication::exit(1);
-}
-
-template<typename Body>
-void frmMain::guarded(Body body)
-{
-    try {
-        body();
-    } catch (const CatalogueError &error) {
-        fail(error);
-    }
-}
-
-void frmMain::selectEntry(QComboBox *list, int index)
-{
-    {
-        const QSignalBlocker quiet(list);
-        list->setCurrentIndex(index);
-    }
-    // Selecting an entry of an empty list fails, and nothing is raised.
-    if (list->currentIndex() != index)
-        return;
-    if (list == Combo1)
-        chooseRevision();
-    else if (list == Combo3 || list == Combo4)
-        ShowDevices();
-}
-
-void frmMain::fillDistinct(QComboBox *list, const QString &field)
-{
-    // Exact, case-sensitive: "1" and "01", "a" and "A" are different entries. The entries keep
-    // the order of their first rows. A set keeps this linear: catalogues of many thousand rows
-    // would otherwise take seconds to start.
-    QSet<QString> listed;
-    for (int i = 0; i < list->count(); ++i)
-        listed.insert(list->itemText(i));
-    QStringList added;
-    rsVersions->MoveFirst();
-    while (!rsVersions->Eof()) {
-        QString value = rsVersions->Fields(field);
-        if (!listed.contains(value)) {
-            listed.insert(value);
-            added.append(std::move(value));
-        }
-        rsVersions->MoveNext();
-    }
-    list->addItems(added);
 }
 
 bool frmMain::Form_Load()
@@ -425,11 +373,7 @@ bool frmMain::Form_Load()
     m_geometryRead = SettingsRecord::readGeometry();
 
     try {
-        dbCatalogue = CatalogueDatabase::OpenDatabase(Catalogue::FileName);
-        rsVersions = dbCatalogue->OpenRecordset(Catalogue::RevisionTable);
-        fillDistinct(Combo1, Catalogue::RevisionField);
-        // The first revision's choice runs to completion here, inside start-up.
-        selectEntry(Combo1, 0);
+        openCatalogue();
     } catch (const CatalogueError &error) {
         fail(error);
         return false;
@@ -524,21 +468,6 @@ void frmMain::Form_Unload()
 void frmMain::mnuFileExit_Click()
 {
     close();
-}
-
-void frmMain::Combo1_Click()
-{
-    guarded([this] { chooseRevision(); });
-}
-
-void frmMain::Combo3_Click()
-{
-    guarded([this] { ShowDevices(); });
-}
-
-void frmMain::Combo4_Click()
-{
-    guarded([this] { ShowDevices(); });
 }
 
 void frmMain::lngita_Click()

@@ -26,15 +26,15 @@ class QPushButton;
 
 namespace Kv402 {
 
-class CatalogueDatabase;
+class CatalogueChoices;
 class CatalogueError;
 class ClockStatusBar;
 class EditableList;
 class FormAbout;
 class HelpWindow;
 class MessageBoxes;
-class Recordset;
 class SerialPortFactory;
+struct VersionRows;
 
 // A load's message in the interface language.
 QString loadMessageText(const LoadMessage &message, Language language);
@@ -111,16 +111,14 @@ private:
     void Form_GotFocus();
     void Form_Unload();
 
-    // Selecting an entry from code runs the list's click handler to completion at once, as the
-    // user's choice does. A catalogue failure inside goes on up to the handler that started it.
-    void selectEntry(QComboBox *list, int index);
-    void fillDistinct(QComboBox *list, const QString &field);
-
+    // Start-up's part of the catalogue: open it, list the revisions, choose the first.
+    void openCatalogue();
     // The bodies of the list handlers. They throw CatalogueError; the handlers end the program
     // with it.
     void chooseRevision();
     void ShowDevices();
-    void discoverPorts();
+    void showVersionRows(const VersionRows &rows);
+    void listPorts();
     template<typename Body>
     void guarded(Body body);
 
@@ -207,9 +205,9 @@ public:
     QAction *mnuAbout = nullptr;
 
 private:
-    // Form-level state.
-    std::unique_ptr<CatalogueDatabase> dbCatalogue;
-    std::unique_ptr<Recordset> rsVersions;
+    // Form-level state: the catalogue's choices, opened at start-up, and the data file of the
+    // chosen version and language.
+    std::unique_ptr<CatalogueChoices> m_choices;
     QString strDataFile;
 };
 

@@ -565,7 +565,7 @@ void JetCatalogueTest::damagedCopiesAreRefusedOrReadExactly()
                      QStringLiteral("The catalogue \"%1\" is damaged and cannot be read.").arg(path));
             QCOMPARE(error.arguments(), QStringList{path});
         } else {
-            QCOMPARE(error.kind(), CatalogueError::Kind::Other);
+            QCOMPARE(error.kind(), CatalogueError::Kind::NotRegularFile);
             QVERIFY2(error.message().endsWith(QStringLiteral(": it is not a regular file.")),
                      qPrintable(error.message()));
         }

@@ -34,7 +34,7 @@ public:
     void makeBlank(const RecordReading &reading)
     {
         if (reading.anythingWritten)
-            std::fill_n(m_bytes.begin(), reading.lngImageEnd + 1, Image::Blank);
+            std::fill_n(m_bytes.begin(), reading.imageEnd + 1, Image::Blank);
     }
 
 private:
@@ -46,7 +46,7 @@ void checkRules(const RecordReading &reading, std::span<const char> image)
     require(reading.ok() == reading.failure("FUZZ.S28").empty());
     // Nothing is written beyond the highest index.
     static const std::vector<char> blank(size_t(Image::Size), Image::Blank);
-    const size_t firstUnwritten = reading.anythingWritten ? size_t(reading.lngImageEnd) + 1 : 0;
+    const size_t firstUnwritten = reading.anythingWritten ? size_t(reading.imageEnd) + 1 : 0;
     require(std::memcmp(image.data() + firstUnwritten,
                         blank.data(),
                         size_t(Image::Size) - firstUnwritten)
@@ -54,14 +54,14 @@ void checkRules(const RecordReading &reading, std::span<const char> image)
     if (!reading.ok()) {
         require(reading.failureLine > 0);
         require((reading.problem == DataFileProblem::NotHexDigit) == (reading.failureColumn > 0));
-        require(!reading.anythingWritten && reading.lngImageEnd == 0);
+        require(!reading.anythingWritten && reading.imageEnd == 0);
         require(reading.wrongChecksumLines.empty());
         return;
     }
-    const int blocks = Image::blockCount(reading.anythingWritten, reading.lngImageEnd);
+    const int blocks = Image::blockCount(reading.anythingWritten, reading.imageEnd);
     require(blocks >= 0 && blocks <= Image::MaxBlocks);
-    require(reading.lngImageEnd >= 0 && reading.lngImageEnd < Image::SendableEnd);
-    require(reading.anythingWritten || reading.lngImageEnd == 0);
+    require(reading.imageEnd >= 0 && reading.imageEnd < Image::SendableEnd);
+    require(reading.anythingWritten || reading.imageEnd == 0);
     for (size_t i = 0; i < reading.wrongChecksumLines.size(); ++i)
         require(reading.wrongChecksumLines[i] > (i == 0 ? 0 : reading.wrongChecksumLines[i - 1]));
 }
@@ -72,7 +72,7 @@ void requireSame(const RecordReading &a, const RecordReading &b)
     require(a.failureLine == b.failureLine);
     require(a.failureColumn == b.failureColumn);
     require(a.failureIndex == b.failureIndex);
-    require(a.lngImageEnd == b.lngImageEnd);
+    require(a.imageEnd == b.imageEnd);
     require(a.anythingWritten == b.anythingWritten);
     require(a.wrongChecksumLines == b.wrongChecksumLines);
 }
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     requireSame(cut, whole);
     requireSame(single, whole);
-    const size_t written = whole.anythingWritten ? size_t(whole.lngImageEnd) + 1 : 0;
+    const size_t written = whole.anythingWritten ? size_t(whole.imageEnd) + 1 : 0;
     for (SpareImage *other : {&spare[1], &spare[2]})
         require(std::memcmp(spare[0].bytes().data(), other->bytes().data(), written) == 0);
 

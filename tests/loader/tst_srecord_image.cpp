@@ -144,9 +144,9 @@ void SrecordImageTest::hexByte()
     QFETCH(qint16, checksum);
 
     RecordChecksum sum;
-    sum.intChecksum = start;
+    sum.runningSum = start;
     QCOMPARE(sum.HexByte(digits[0], digits[1]), byte);
-    QCOMPARE(sum.intChecksum, checksum);
+    QCOMPARE(sum.runningSum, checksum);
 }
 
 void SrecordImageTest::hexBytes_data()
@@ -175,7 +175,7 @@ void SrecordImageTest::hexBytes()
     QFETCH(int, decoded);
 
     RecordChecksum stepwise;
-    stepwise.intChecksum = start;
+    stepwise.runningSum = start;
     QByteArray expected;
     for (qsizetype i = 0; i + 1 < digits.size(); i += 2) {
         const int byte = stepwise.HexByte(digits[i], digits[i + 1]);
@@ -185,13 +185,13 @@ void SrecordImageTest::hexBytes()
     }
 
     RecordChecksum sum;
-    sum.intChecksum = start;
+    sum.runningSum = start;
     QByteArray bytes(digits.size() / 2, '\0');
     const int count = int(digits.size() / 2);
     QCOMPARE(sum.HexBytes(digits.constData(), count, reinterpret_cast<quint8 *>(bytes.data())),
              decoded);
     QCOMPARE(bytes.left(decoded), expected);
-    QCOMPARE(sum.intChecksum, stepwise.intChecksum);
+    QCOMPARE(sum.runningSum, stepwise.runningSum);
 }
 
 void SrecordImageTest::reading_data()
@@ -292,7 +292,7 @@ void SrecordImageTest::reading()
     QCOMPARE(reading.problem, DataFileProblem::None);
     QVERIFY2(reading.image.bytes == blankImageWith(writes),
              firstDifference(reading.image.bytes, blankImageWith(writes)).constData());
-    QCOMPARE(reading.image.lngImageEnd, end);
+    QCOMPARE(reading.image.imageEnd, end);
     QCOMPARE(reading.image.anythingWritten, !writes.isEmpty());
     QCOMPARE(reading.image.blockCount(), blocks);
     QCOMPARE(reading.wrongChecksumLines, wrongChecksums);
@@ -384,7 +384,7 @@ void SrecordImageTest::piecesGiveTheSameReading()
             reader.add(piece);
         const DataFileReading reading = reader.finish();
         QVERIFY2(reading.image.bytes == whole.image.bytes, how);
-        QCOMPARE(reading.image.lngImageEnd, whole.image.lngImageEnd);
+        QCOMPARE(reading.image.imageEnd, whole.image.imageEnd);
         QCOMPARE(reading.wrongChecksumLines, whole.wrongChecksumLines);
         QCOMPARE(reading.failure, whole.failure);
     };
@@ -412,7 +412,7 @@ void SrecordImageTest::wholeImageFromFile()
     const DataFileReading reading = readDataFile(QStringLiteral("FULL.S28"));
     QVERIFY2(reading.ok(), qPrintable(reading.failure));
     QCOMPARE(reading.image.blockCount(), Image::MaxBlocks);
-    QCOMPARE(reading.image.lngImageEnd, Image::SendableEnd - 1);
+    QCOMPARE(reading.image.imageEnd, Image::SendableEnd - 1);
     QVERIFY(reading.image.bytes.startsWith(data));
     QCOMPARE(reading.image.block(Image::MaxBlocks - 1), data.right(Image::BlockSize));
     QVERIFY(reading.wrongChecksumLines.isEmpty());

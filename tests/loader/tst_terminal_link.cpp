@@ -33,7 +33,7 @@ MemoryImage imageOf(int blocks)
     const qsizetype size = qsizetype(blocks) * Image::BlockSize;
     for (qsizetype i = 0; i < size; ++i)
         image.bytes[i] = char((i * 7 + i / Image::BlockSize) & 0xFF);
-    image.lngImageEnd = qint32(size - 1);
+    image.imageEnd = qint32(size - 1);
     image.anythingWritten = true;
     return image;
 }
@@ -851,7 +851,7 @@ void TerminalLinkTest::imageNotSendable()
 
     Rig rig;
     MemoryImage image;
-    image.lngImageEnd = end;
+    image.imageEnd = end;
     image.anythingWritten = written;
     QCOMPARE(rig.run(image), LinkOutcome::ImageNotSendable);
     QVERIFY(rig.terminal->events().isEmpty());

@@ -1,5 +1,4 @@
-#include "scripted_messages.h"
-#include "workspace.h"
+#include "started_window.h"
 
 #include "shell/about_window.h"
 #include "shell/editable_list.h"
@@ -48,28 +47,26 @@ QByteArray helpDocument(const QString &title, const QString &body = QString())
 }
 
 // A started main window in a workspace of its own, with both help files unless told otherwise.
-struct StartedWindow
+struct StartedWindow : Test::StartedWindow
 {
     explicit StartedWindow(bool withHelpFiles = true)
+        : Test::StartedWindow(setup(withHelpFiles))
+    {}
+
+    static Setup setup(bool withHelpFiles)
     {
-        workspace.buildCatalogue(
-            Test::revisionTableSql({"1"})
-            + Test::versionTableSql("Versioni1", {{"1.0", "English", "V10ENG.S28", "KV402"}}));
+        Setup setup;
+        setup.sql = Test::revisionTableSql({"1"})
+                    + Test::versionTableSql("Versioni1",
+                                            {{"1.0", "English", "V10ENG.S28", "KV402"}});
         if (withHelpFiles) {
-            workspace.writeFile(EnglishHelp, helpDocument("English help"));
-            workspace.writeFile(ItalianHelp, helpDocument("Guida in italiano"));
+            setup.files.insert(EnglishHelp, helpDocument("English help"));
+            setup.files.insert(ItalianHelp, helpDocument("Guida in italiano"));
         }
-        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
-        loaded = window->Form_Load();
+        return setup;
     }
 
     void setLanguageCaption(const QString &caption) { window->Label6->setText(caption); }
-
-    Workspace workspace;
-    ScriptedMessages messages;
-    SimulatedPorts ports; // no port opens unless a test attaches a terminal
-    std::unique_ptr<frmMain> window;
-    bool loaded = false;
 };
 
 template<typename T>
@@ -174,7 +171,6 @@ class AboutHelpTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -199,13 +195,8 @@ private Q_SLOTS:
     void shippedHelpFiles();
 
 private:
-    QTemporaryDir m_settingsDir;
+    Test::SettingsFolder m_settingsDir;
 };
-
-void AboutHelpTest::initTestCase()
-{
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-}
 
 void AboutHelpTest::init()
 {

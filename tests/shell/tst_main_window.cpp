@@ -1,5 +1,4 @@
-#include "scripted_messages.h"
-#include "workspace.h"
+#include "started_window.h"
 
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
@@ -30,7 +29,9 @@
 #include <sys/stat.h>
 
 using namespace Kv402;
+using Kv402::Test::entries;
 using Kv402::Test::ScriptedMessages;
+using Kv402::Test::StartedWindow;
 using Kv402::Test::Workspace;
 
 namespace {
@@ -45,37 +46,6 @@ QString catalogueSql(const QStringList &revisions)
     return sql;
 }
 
-// A started main window in a workspace of its own.
-struct StartedWindow
-{
-    explicit StartedWindow(const QString &sql)
-    {
-        workspace.buildCatalogue(sql);
-        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
-        loaded = window->Form_Load();
-    }
-
-    template<typename T = QWidget>
-    T *control(const char *name) const
-    {
-        return window->findChild<T *>(QString::fromLatin1(name));
-    }
-
-    Workspace workspace;
-    ScriptedMessages messages;
-    SimulatedPorts ports; // no port opens unless a test attaches a terminal
-    std::unique_ptr<frmMain> window;
-    bool loaded = false;
-};
-
-QStringList entries(const QComboBox *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result.append(list->itemText(i));
-    return result;
-}
-
 } // namespace
 
 class MainWindowTest : public QObject
@@ -83,7 +53,6 @@ class MainWindowTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
 
     void controlsAfterStartup_data();
@@ -112,13 +81,8 @@ private Q_SLOTS:
     void exitCommandCloses();
 
 private:
-    QTemporaryDir m_settingsDir;
+    Test::SettingsFolder m_settingsDir;
 };
-
-void MainWindowTest::initTestCase()
-{
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-}
 
 void MainWindowTest::init()
 {

@@ -132,7 +132,7 @@ int writeImage(const std::string &source, const std::string &target)
         return Failure;
     }
     const RecordReading &reading = reader.reading();
-    const int blocks = Image::blockCount(reading.anythingWritten, reading.lngImageEnd);
+    const int blocks = Image::blockCount(reading.anythingWritten, reading.imageEnd);
     if (blocks == 0) {
         printError("kv402: The data file \"" + source + "\" holds no data to load.\n");
         return Failure;
@@ -144,7 +144,7 @@ int writeImage(const std::string &source, const std::string &target)
         return cannotWrite(target, why);
     std::printf("blocks: %d\nhighest index: 0x%X\nwrong checksums: %s\n",
                 blocks,
-                unsigned(reading.lngImageEnd),
+                unsigned(reading.imageEnd),
                 wrongChecksumSummary(reading.wrongChecksumLines).c_str());
     return Success;
 }

@@ -1,10 +1,10 @@
-#include "scripted_messages.h"
-#include "workspace.h"
+#include "started_window.h"
 
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_sql.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
+#include "shell/texts.h"
 #include "simulator/simulated_terminal.h"
 
 #include <QAction>
@@ -17,9 +17,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace Kv402;
+using Kv402::Test::entries;
+using Kv402::Test::pick;
 using Kv402::Test::ScriptedMessages;
-using Kv402::Test::Workspace;
+using Started = Kv402::Test::StartedWindow;
 
 namespace {
 
@@ -40,52 +44,6 @@ QString catalogue(const QStringList &revisions, const QMap<int, Rows> &tables)
     return sql;
 }
 
-QStringList entries(const QComboBox *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result.append(list->itemText(i));
-    return result;
-}
-
-QStringList entries(const QListWidget *list)
-{
-    QStringList result;
-    for (int i = 0; i < list->count(); ++i)
-        result.append(list->item(i)->text());
-    return result;
-}
-
-// The user picks an entry of a list.
-void pick(QComboBox *list, const QString &text)
-{
-    const int index = list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    QVERIFY2(index >= 0, qPrintable(text));
-    list->setCurrentIndex(index);
-    Q_EMIT list->activated(index);
-}
-
-struct Started
-{
-    explicit Started(const QString &sql, const std::function<void(SimulatedPorts &)> &attach = {})
-    {
-        if (attach)
-            attach(ports);
-        window = std::make_unique<frmMain>(frmMain::Services{&messages, &ports});
-        // Without SQL the test puts its own catalogue in place and starts the window itself.
-        if (sql.isEmpty())
-            return;
-        workspace.buildCatalogue(sql);
-        loaded = window->Form_Load();
-    }
-
-    Workspace workspace;
-    ScriptedMessages messages;
-    SimulatedPorts ports; // no port opens unless a test attaches a terminal
-    std::unique_ptr<frmMain> window;
-    bool loaded = false;
-};
-
 const QStringList FiveBlanks = {"", "", "", "", ""};
 
 } // namespace
@@ -95,8 +53,6 @@ class SelectionTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-
     void revisionChoice_data();
     void revisionChoice();
     void devicesOfEveryMatchingRow_data();
@@ -104,6 +60,11 @@ private Q_SLOTS:
     void missingLanguageLeavesNoDataFile();
     void otherRevisionTextsKeepTheLists();
     void catalogueFailureOnChoiceEndsTheProgram();
+    void versionNotAvailableComesBeforeALaterFailure();
+    void catalogueFailuresInItalian_data();
+    void catalogueFailuresInItalian();
+    void everyFailureHasWordsInBothLanguages_data();
+    void everyFailureHasWordsInBothLanguages();
     void portDiscovery_data();
     void portDiscovery();
     void noPortIsTriedWithoutDevices();
@@ -119,13 +80,8 @@ private Q_SLOTS:
     void damagedCatalogueEndsTheProgram();
 
 private:
-    QTemporaryDir m_settings;
+    Test::SettingsFolder m_settings;
 };
-
-void SelectionTest::initTestCase()
-{
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-}
 
 void SelectionTest::revisionChoice_data()
 {
@@ -327,6 +283,115 @@ void SelectionTest::catalogueFailureOnChoiceEndsTheProgram()
     QVERIFY2(started.messages.shown.first().text.contains("no field \"Devices\""),
              qPrintable(started.messages.shown.first().text));
     QVERIFY(started.messages.shown.first().text.contains("\"Versioni2\""));
+}
+
+void SelectionTest::versionNotAvailableComesBeforeALaterFailure()
+{
+    // The languages are read after the message; a null one ends the program after it.
+    Started started(
+        Test::revisionTableSql({"1", "2"}) + Test::versionTableSql("Versioni1", NormalRows)
+        + "CREATE TABLE Versioni2 (Versione TEXT, Lingua TEXT, File TEXT, Devices TEXT);"
+          "INSERT INTO Versioni2 VALUES ('0', 'English', '', '');"
+          "INSERT INTO Versioni2 VALUES ('2.0', NULL, 'X.S28', '');");
+    QVERIFY(started.loaded);
+    frmMain &window = *started.window;
+    // The message comes up over the emptied lists.
+    QStringList seen;
+    started.messages.onShow = [&](const Message &) {
+        seen << entries(window.Combo3).join('|') + ";" + entries(window.Combo4).join('|') + ";"
+                    + entries(window.List1).join('|') + ";"
+                    + entries(window.Combo_SerialPort).join('|');
+    };
+    pick(window.Combo1, "2");
+    QVERIFY(window.hasFailed());
+    QCOMPARE(started.messages.texts(),
+             (QStringList{"Version not available",
+                          QString("The field \"Lingua\" of row 2 is null in the table "
+                                  "\"Versioni2\" of the catalogue \"%1\".")
+                              .arg(started.workspace.filePath("Versioni.mdb"))}));
+    QCOMPARE(seen.first(), ";;;");
+}
+
+void SelectionTest::catalogueFailuresInItalian_data()
+{
+    QTest::addColumn<QString>("versioni2"); // SQL of the table chosen in Italian
+    QTest::addColumn<QString>("expected");  // %1 the catalogue
+
+    QTest::newRow("no table") << ""
+                              << "Il catalogo \"%1\" non ha la tabella \"Versioni2\".";
+    QTest::newRow("no field")
+        << "CREATE TABLE Versioni2 (Versione TEXT, Lingua TEXT, File TEXT);"
+           "INSERT INTO Versioni2 VALUES ('2.0', 'English', 'X.S28');"
+        << "La tabella \"Versioni2\" del catalogo \"%1\" non ha il campo \"Devices\".";
+    QTest::newRow("null field")
+        << "CREATE TABLE Versioni2 (Versione TEXT, Lingua TEXT, File TEXT, Devices TEXT);"
+           "INSERT INTO Versioni2 VALUES ('2.0', 'English', 'X.S28', '');"
+           "INSERT INTO Versioni2 VALUES (NULL, 'English', 'Y.S28', '');"
+        << "Il campo \"Versione\" della riga 2 è vuoto (null) nella tabella \"Versioni2\" del "
+           "catalogo \"%1\".";
+}
+
+void SelectionTest::catalogueFailuresInItalian()
+{
+    QFETCH(QString, versioni2);
+    QFETCH(QString, expected);
+
+    Started started(Test::revisionTableSql({"1", "2"})
+                    + Test::versionTableSql("Versioni1", NormalRows) + versioni2);
+    QVERIFY(started.loaded);
+    frmMain &window = *started.window;
+    window.show();
+    window.lngita->trigger();
+    pick(window.Combo1, "2");
+    QVERIFY(window.hasFailed());
+    QVERIFY(!window.isVisible());
+    QCOMPARE(started.messages.shown.size(), 1);
+    QCOMPARE(started.messages.shown.first().icon, MessageIcon::Critical);
+    QCOMPARE(started.messages.shown.first().text,
+             expected.arg(started.workspace.filePath("Versioni.mdb")));
+}
+
+namespace {
+
+// The placeholders a text uses, as their numbers.
+QList<int> placeholders(const QString &text)
+{
+    QList<int> numbers;
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        const int number = text.at(i + 1).digitValue();
+        if (text.at(i) == '%' && number > 0 && !numbers.contains(number))
+            numbers.append(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+} // namespace
+
+void SelectionTest::everyFailureHasWordsInBothLanguages_data()
+{
+    QTest::addColumn<int>("kind");
+    for (int kind = 0; kind < CatalogueError::KindCount; ++kind)
+        QTest::addRow("kind %d", kind) << kind;
+}
+
+void SelectionTest::everyFailureHasWordsInBothLanguages()
+{
+    QFETCH(int, kind);
+    const auto failure = CatalogueError::Kind(kind);
+    const QString english = Texts::catalogueFailure(failure).in(Language::English);
+    const QString italian = Texts::catalogueFailure(failure).in(Language::Italian);
+    // The English words are the command line's own.
+    QCOMPARE(english, QString::fromUtf8(CatalogueError::englishText(failure)));
+    QVERIFY(!italian.isEmpty());
+    QVERIFY2(italian != english, qPrintable(italian));
+    // Both name every argument, and nothing else.
+    QList<int> arguments;
+    for (int n = 1; n <= CatalogueError::argumentCount(failure); ++n)
+        arguments.append(n);
+    QVERIFY(!arguments.isEmpty());
+    QCOMPARE(placeholders(english), arguments);
+    QCOMPARE(placeholders(italian), arguments);
 }
 
 void SelectionTest::portDiscovery_data()
@@ -709,4 +774,4 @@ void SelectionTest::damagedCatalogueEndsTheProgram()
 }
 
 QTEST_MAIN(SelectionTest)
-#include "tst_selection.moc"
+#include "tst_main_window_selection.moc"

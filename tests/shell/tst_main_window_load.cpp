@@ -1,6 +1,5 @@
-#include "scripted_messages.h"
 #include "srecord_text.h"
-#include "workspace.h"
+#include "started_window.h"
 
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
@@ -69,30 +68,51 @@ struct Shown
 
 // A window started on a catalogue whose revision "1" names DATA.S28 for version 1.0 in English,
 // with a simulated terminal behind COM1.
-struct Loader
+struct Loader : Test::StartedWindow
 {
     // Messages are answered from the script, or by real message boxes when given.
     explicit Loader(SimulatedTerminal::Options options = {},
                     bool attachTerminal = true,
                     MessageBoxes *boxes = nullptr,
                     const QList<QStringList> &versions = {{"1.0", "English", "DATA.S28", "KV402"}})
+        : Loader(
+            prepare(std::make_shared<SimulatedTerminal>(options), attachTerminal, boxes, versions))
+    {}
+
+private:
+    struct Prepared
     {
-        workspace.buildCatalogue(Test::revisionTableSql({"1", "Version"})
-                                 + Test::versionTableSql("Versioni1", versions));
-        terminal = std::make_shared<SimulatedTerminal>(options);
+        std::shared_ptr<SimulatedTerminal> terminal;
+        Setup setup;
+    };
+
+    static Prepared prepare(const std::shared_ptr<SimulatedTerminal> &terminal,
+                            bool attachTerminal,
+                            MessageBoxes *boxes,
+                            const QList<QStringList> &versions)
+    {
+        Setup setup;
+        setup.sql = Test::revisionTableSql({"1", "Version"})
+                    + Test::versionTableSql("Versioni1", versions);
         if (attachTerminal)
-            ports.attach(1, terminal);
-        messages.onShow = [this](const Message &) { displays.append(display()); };
+            setup.attach = [terminal](SimulatedPorts &ports) { ports.attach(1, terminal); };
+        setup.boxes = boxes;
         // Short limits, so that a silent terminal is given up in a moment.
-        LinkLimits limits;
-        limits.silence = 300ms;
-        limits.ctsLow = 300ms;
-        window = std::make_unique<frmMain>(
-            frmMain::Services{boxes ? boxes : &messages, &ports, limits});
-        QVERIFY(window->Form_Load());
+        setup.linkLimits.silence = 300ms;
+        setup.linkLimits.ctsLow = 300ms;
+        return {terminal, setup};
+    }
+
+    explicit Loader(const Prepared &prepared)
+        : Test::StartedWindow(prepared.setup)
+        , terminal(prepared.terminal)
+    {
+        messages.onShow = [this](const Message &) { displays.append(display()); };
+        QVERIFY(loaded);
         window->show();
     }
 
+public:
     void writeData(const QByteArray &text) { workspace.writeFile("DATA.S28", text); }
 
     // Writes a data file of this many blocks, and returns its image.
@@ -145,12 +165,8 @@ struct Loader
         return headers;
     }
 
-    Workspace workspace;
-    SimulatedPorts ports;
     std::shared_ptr<SimulatedTerminal> terminal;
-    ScriptedMessages messages;
     QList<Shown> displays;
-    std::unique_ptr<frmMain> window;
 };
 
 SimulatedTerminal::Options rejecting(int block, int times)
@@ -184,7 +200,6 @@ class LoadRunTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
 
     void sendRefusedWithoutRevision();
     void cleanRun();
@@ -217,13 +232,8 @@ private Q_SLOTS:
     void endOfSession();
 
 private:
-    QTemporaryDir m_settings;
+    Test::SettingsFolder m_settings;
 };
-
-void LoadRunTest::initTestCase()
-{
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
-}
 
 void LoadRunTest::sendRefusedWithoutRevision()
 {
@@ -862,4 +872,4 @@ void LoadRunTest::endOfSession()
 }
 
 QTEST_MAIN(LoadRunTest)
-#include "tst_load_run.moc"
+#include "tst_main_window_load.moc"
