@@ -163,6 +163,7 @@ private Q_SLOTS:
     void stopWhileAMessageIsOpen_data();
     void stopWhileAMessageIsOpen();
     void stopBeforeTheStart();
+    void nextTerminalIsWaitedFor();
 };
 
 void LoadSessionTest::messagesAndOutcomes_data()
@@ -403,6 +404,34 @@ void LoadSessionTest::stopBeforeTheStart()
     QCOMPARE(finished.first().first().value<LoadOutcome>(), LoadOutcome::Stopped);
     QVERIFY(rig.prompts.asked.isEmpty());
     QVERIFY(rig.terminal->events().isEmpty());
+}
+
+// A production line: after a load the port waits for the terminal to go and the next to come.
+void LoadSessionTest::nextTerminalIsWaitedFor()
+{
+    Rig rig;
+    rig.writeBlocks(2);
+    rig.request.waitForNextTerminal = true;
+    int repeats = 0;
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind == Kind::RepeatLoad && ++repeats == 1) {
+            // The loaded terminal is unplugged, then the next one plugged in.
+            QTimer::singleShot(100, [&] { rig.terminal->setCableConnected(false); });
+            QTimer::singleShot(300, [&] {
+                QCOMPARE(rig.headersSent(), 1);
+                rig.terminal->setCableConnected(true);
+            });
+        }
+        return false;
+    };
+    QCOMPARE(rig.run({Ok, Ok, Yes, Ok, No}), LoadOutcome::Completed);
+    QCOMPARE(rig.headersSent(), 2);
+    QCOMPARE(rig.prompts.kinds(),
+             (QList{Kind::CheckCable,
+                    Kind::LoadCompleted,
+                    Kind::RepeatLoad,
+                    Kind::LoadCompleted,
+                    Kind::RepeatLoad}));
 }
 
 QTEST_GUILESS_MAIN(LoadSessionTest)

@@ -1,7 +1,7 @@
 #include "tools/kv402/send_command.h"
 
+#include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_constants.h"
-#include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
 #include "loader/link_constants.h"
 #include "loader/load_record.h"
@@ -238,32 +238,25 @@ QJsonObject resultObject(const PortLoad &load, const LoadRun &run)
 // rules. Throws CatalogueError; returns an empty name with *why set when there is none.
 QString catalogueDataFile(const QString &catalogue, const Options &options, QString *why)
 {
-    static const QStringList tabled = {QStringLiteral("1"),
-                                       QStringLiteral("2"),
-                                       QStringLiteral("3"),
-                                       QStringLiteral("4"),
-                                       QStringLiteral("5")};
-    const qsizetype table = tabled.indexOf(options.revision);
-    if (table < 0) {
+    CatalogueChoices choices(catalogue);
+    const RevisionChoice revision = choices.chooseRevision(options.revision);
+    if (revision.failureAfterMessage)
+        throw *revision.failureAfterMessage;
+    if (!revision.tabled) {
         *why = QStringLiteral("\"%1\" is no firmware revision of the catalogue")
                    .arg(options.revision);
         return {};
     }
-    const std::unique_ptr<CatalogueDatabase> database = CatalogueDatabase::OpenDatabase(catalogue);
-    const std::unique_ptr<Recordset> versions = database->OpenRecordset(
-        Catalogue::VersionTablePrefix + QString::number(table + 1));
-    // A table whose first version is "0" offers no software.
-    versions->MoveFirst();
-    if (versions->Fields(Catalogue::VersionField) == QLatin1String("0")) {
+    if (revision.message == RevisionChoice::Message::VersionNotAvailable) {
         *why = QStringLiteral("Version not available");
         return {};
     }
-    versions->FindFirst({options.version, options.language});
-    if (versions->NoMatch()) {
+    const VersionRows rows = choices.versionRows(options.version, options.language);
+    if (!rows.found) {
         *why = QStringLiteral("This version is not available in this language");
         return {};
     }
-    return versions->Fields(Catalogue::FileField);
+    return rows.dataFile;
 }
 
 class Send : public QObject
