@@ -2,6 +2,7 @@
 // do, its outcomes, its counters and bars, and Stop at every moment. No window.
 
 #include "srecord_text.h"
+#include "terminal_events.h"
 #include "workspace.h"
 
 #include "loader/load_session.h"
@@ -122,15 +123,7 @@ struct Rig
         return finished.first().first().value<LoadOutcome>();
     }
 
-    int headersSent() const
-    {
-        int headers = 0;
-        for (const SimulatedTerminal::Event &event : terminal->events()) {
-            if (event.kind == SimulatedTerminal::Event::Kind::PcSent && event.bytes.size() == 2)
-                ++headers;
-        }
-        return headers;
-    }
+    int headersSent() const { return Test::headersSent(*terminal); }
 
     bool portClosed() const
     {

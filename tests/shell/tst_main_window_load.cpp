@@ -1,5 +1,6 @@
 #include "srecord_text.h"
 #include "started_window.h"
+#include "terminal_events.h"
 
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
@@ -155,15 +156,7 @@ public:
             QCOMPARE(events.last().kind, SimulatedTerminal::Event::Kind::Closed);
     }
 
-    int headersSent() const
-    {
-        int headers = 0;
-        for (const SimulatedTerminal::Event &event : terminal->events()) {
-            if (event.kind == SimulatedTerminal::Event::Kind::PcSent && event.bytes.size() == 2)
-                ++headers;
-        }
-        return headers;
-    }
+    int headersSent() const { return Test::headersSent(*terminal); }
 
     std::shared_ptr<SimulatedTerminal> terminal;
     QList<Shown> displays;
