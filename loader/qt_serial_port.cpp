@@ -217,10 +217,15 @@ bool QtSerialPort::waitForCts(int msecs)
     while (!cts()) {
         if (!m_failure.isEmpty() || deadline.hasExpired())
             return false;
-        const qint64 pause = std::min<qint64>(Link::CtsPollInterval.count(),
-                                              deadline.remainingTime());
+        if (!m_ctsLowSince.isValid())
+            m_ctsLowSince.start();
+        const qint64 interval = m_ctsLowSince.elapsed() < Link::CtsFastPollPeriod.count()
+                                    ? Link::CtsPollInterval.count()
+                                    : Link::CtsSlowPollInterval.count();
+        const qint64 pause = std::min<qint64>(interval, deadline.remainingTime());
         QThread::msleep(std::max<qint64>(pause, 0));
     }
+    m_ctsLowSince.invalidate();
     return true;
 }
 

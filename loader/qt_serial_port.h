@@ -2,6 +2,7 @@
 
 #include "loader/serial_port.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 
 #include <functional>
@@ -54,6 +55,8 @@ private:
     ModemLines m_modemLines;
     QSerialPort m_port;
     bool m_rts = false;
+    // Since when CTS has been read low without a break; invalid while it is high.
+    QElapsedTimer m_ctsLowSince;
     QString m_failure;
     // The low-latency flag was set on opening and goes back off before closing.
     bool m_clearLowLatency = false;
