@@ -2,6 +2,7 @@
 #include "started_window.h"
 #include "terminal_events.h"
 
+#include "loader/load_record.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
@@ -251,6 +252,8 @@ void LoadRunTest::cleanRun()
 {
     Loader loader;
     const QByteArray data = loader.writeBlocks(12);
+    const LoadRecord record;
+    const qsizetype recorded = record.read().size();
     loader.send({Ok, Ok, No});
 
     QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
@@ -281,6 +284,20 @@ void LoadRunTest::cleanRun()
     QCOMPARE(loader.terminal->flash().left(data.size()), data);
     QCOMPARE(loader.terminal->announcedBlocks(), 12);
     loader.verifyPortClosedCleanly();
+
+    // The load is recorded with the window's choice.
+    const QList<LoadRecordEntry> entries = record.read();
+    QCOMPARE(entries.size(), recorded + 1);
+    const LoadRecordEntry &entry = entries.last();
+    QCOMPARE(entry.port, "COM1");
+    QCOMPARE(entry.revision, "1");
+    QCOMPARE(entry.version, "1.0");
+    QCOMPARE(entry.language, "English");
+    QCOMPARE(entry.outcome, "completed");
+    QCOMPARE(entry.blocks, 12);
+    QCOMPARE(entry.of, 12);
+    QVERIFY(entry.dataFile.endsWith("/DATA.S28"));
+    QCOMPARE(entry.sha256.size(), 64);
 }
 
 void LoadRunTest::flashWriteErrorInFourthBlock()
