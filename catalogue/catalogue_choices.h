@@ -68,8 +68,9 @@ struct RevisionChoice
 class CatalogueChoices
 {
 public:
-    // Opens the catalogue. Throws CatalogueError.
-    explicit CatalogueChoices(const QString &fileName);
+    // Opens the catalogue, holding it as asked. Throws CatalogueError.
+    explicit CatalogueChoices(const QString &fileName,
+                              CatalogueHold hold = CatalogueHold::Exclusive);
     ~CatalogueChoices();
 
     // Every distinct revision of the table num, in the order of first occurrence.
@@ -91,6 +92,7 @@ private:
     QString textAt(qsizetype row, int column) const;
 
     QString m_fileName;
+    CatalogueHold m_hold;
     std::unique_ptr<CatalogueDatabase> m_database;
     // The revision table num at first, then the table of the last revision chosen.
     TableData m_table;

@@ -118,9 +118,10 @@ CatalogueDatabase::CatalogueDatabase(QString fileName, std::shared_ptr<Catalogue
 
 CatalogueDatabase::~CatalogueDatabase() = default;
 
-std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString &fileName)
+std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString &fileName,
+                                                                    CatalogueHold hold)
 {
-    holdExclusively(fileName);
+    holdFile(fileName, hold);
 
     const QFileInfo file(fileName);
     const QString path = file.absoluteFilePath();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/exclusive_hold.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -89,7 +91,8 @@ public:
     // content. Throws CatalogueError naming the file and the reason. Opening a file that this
     // process has open already, unchanged since, shares that connection: the key derivation of
     // an encrypted catalogue takes tens of milliseconds, and the file is held exclusively anyway.
-    static std::unique_ptr<CatalogueDatabase> OpenDatabase(const QString &fileName);
+    static std::unique_ptr<CatalogueDatabase> OpenDatabase(
+        const QString &fileName, CatalogueHold hold = CatalogueHold::Exclusive);
 
     explicit CatalogueDatabase(QString fileName, std::shared_ptr<CatalogueStorage> storage);
     ~CatalogueDatabase();

@@ -3,6 +3,8 @@
 #include "catalogue/catalogue_error.h"
 #include "catalogue/catalogue_file.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -38,7 +40,7 @@ QString errnoText(int error)
 
 } // namespace
 
-void holdExclusively(const QString &fileName)
+void holdFile(const QString &fileName, CatalogueHold hold)
 {
     // Opened before anything else looks at it: a FIFO or a device is refused here.
     CatalogueFile file(fileName);
@@ -55,7 +57,8 @@ void holdExclusively(const QString &fileName)
         h.descriptors.erase(it);
     }
 
-    if (::flock(file.descriptor(), LOCK_EX | LOCK_NB) != 0) {
+    const int operation = hold == CatalogueHold::Exclusive ? LOCK_EX : LOCK_SH;
+    if (::flock(file.descriptor(), operation | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK) {
             throw catalogueFailure(CatalogueError::Kind::InUse, file.path());
@@ -63,6 +66,20 @@ void holdExclusively(const QString &fileName)
         throw catalogueFailure(CatalogueError::Kind::CannotHold, file.path(), errnoText(error));
     }
     h.descriptors.emplace(id, file.release());
+}
+
+void releaseHold(const QString &fileName)
+{
+    struct stat named = {};
+    if (::stat(QFile::encodeName(fileName).constData(), &named) != 0)
+        return;
+    Holds &h = holds();
+    const std::lock_guard lock(h.mutex);
+    if (const auto it = h.descriptors.find({named.st_dev, named.st_ino}); it != h.descriptors.end()) {
+        // Closing the last descriptor of the open file releases its flock().
+        ::close(it->second);
+        h.descriptors.erase(it);
+    }
 }
 
 } // namespace Kv402

@@ -60,6 +60,8 @@ struct LoadMessage
     int column = 0;
     // The system's reason: why a file could not be read, or why a port stopped working.
     QString reason = {};
+    // DataFileUnusable: the whole problem in one English sentence, for logs and the command line.
+    QString sentence = {};
     // WrongChecksumQuestion: how many records, and the lines of the first ones.
     qsizetype count = 0;
     QList<qint64> lines = {};

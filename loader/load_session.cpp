@@ -11,7 +11,7 @@ namespace {
 
 // Only the first wrong checksums are told one by one; the question that follows gives the count
 // and their lines.
-constexpr int ChecksumMessagesTold = 10;
+constexpr qint64 ChecksumMessagesTold = qint64(ListedWrongChecksums);
 
 // The revision text that stands for none.
 const QLatin1StringView NoRevision{"Version"};
@@ -21,6 +21,24 @@ const QLatin1StringView CountSeparator{"  of  "};
 QString signedText(int number)
 {
     return number < 0 ? QString::number(number) : QLatin1Char(' ') + QString::number(number);
+}
+
+// The events with which the link of a run ends; a flash write error's come after its first.
+bool endsRun(LinkEvent::Kind kind)
+{
+    switch (kind) {
+    case LinkEvent::Kind::CableNotConnected:
+    case LinkEvent::Kind::PortFailure:
+    case LinkEvent::Kind::FlashWriteError:
+    case LinkEvent::Kind::AllBlocksDone:
+    case LinkEvent::Kind::TerminalNotAnswering:
+    case LinkEvent::Kind::Stopped:
+    case LinkEvent::Kind::PortNotOpened:
+    case LinkEvent::Kind::PortError:
+        return true;
+    default:
+        return false;
+    }
 }
 
 LoadMessage message(LoadMessage::Kind kind)
@@ -217,12 +235,13 @@ LoadOutcome LoadSession::oneRun(bool *again)
         unusable.line = reading.failureLine;
         unusable.column = reading.failureColumn;
         unusable.reason = reading.fileError;
+        unusable.sentence = reading.failure;
         tell(unusable);
         return LoadOutcome::Refused;
     }
 
-    const qsizetype wrong = reading.wrongChecksumLines.size();
-    for (qsizetype i = 0; i < std::min<qsizetype>(wrong, ChecksumMessagesTold); ++i)
+    const qint64 wrong = reading.wrongChecksumCount;
+    for (qint64 i = 0; i < std::min(wrong, ChecksumMessagesTold); ++i)
         tell(message(LoadMessage::Kind::WrongChecksum));
     // Known-corrupt data go into the terminal's flash only if the user says so.
     if (wrong > 0) {
@@ -230,8 +249,7 @@ LoadOutcome LoadSession::oneRun(bool *again)
                                       MessageButtons::YesNo,
                                       MessageAnswer::No);
         anyway.count = wrong;
-        anyway.lines = reading.wrongChecksumLines.first(
-            std::min<qsizetype>(wrong, ChecksumMessagesTold));
+        anyway.lines = reading.wrongChecksumLines;
         if (ask(anyway) != MessageAnswer::Yes)
             return LoadOutcome::Refused;
     }
@@ -253,20 +271,29 @@ LoadOutcome LoadSession::oneRun(bool *again)
     m_cableAnswer = MessageAnswer::Cancel;
     m_repeatAnswer = MessageAnswer::No;
     m_counters = {};
+    m_linkEnded = {};
     LoadRun run;
-    run.started = QDateTime::currentDateTime();
+    run.started = m_retriedSince.isValid() ? m_retriedSince : QDateTime::currentDateTime();
+    run.dataFile = m_dataFile;
+    run.sha256 = reading.sha256;
+    m_retriedSince = {};
     const LinkOutcome outcome = m_link->run(reading.image, *m_request.portNumber);
-    run.ended = QDateTime::currentDateTime();
+    run.ended = m_linkEnded.isValid() ? m_linkEnded : QDateTime::currentDateTime();
     run.outcome = outcome;
     run.counters = m_counters;
-    if (outcome != LinkOutcome::ImageNotSendable) {
+    // A missing cable that the user tries again is one load with the run that follows.
+    const bool retried = outcome == LinkOutcome::CableNotConnected
+                         && m_cableAnswer == MessageAnswer::Ok && !m_stopRequested.load();
+    if (retried)
+        m_retriedSince = run.started;
+    if (outcome != LinkOutcome::ImageNotSendable && !retried) {
         QMetaObject::invokeMethod(
             this, [this, run] { Q_EMIT runFinished(run); }, Qt::QueuedConnection);
     }
     switch (outcome) {
     case LinkOutcome::CableNotConnected:
         // OK reads the file again and tries once more.
-        *again = m_cableAnswer == MessageAnswer::Ok;
+        *again = retried;
         return LoadOutcome::CableCancelled;
     case LinkOutcome::Completed:
     case LinkOutcome::FlashWriteError:
@@ -298,6 +325,10 @@ void LoadSession::onLinkEvent(const LinkEvent &event)
 {
     QMetaObject::invokeMethod(
         this, [this, event] { Q_EMIT linkEvent(event); }, Qt::QueuedConnection);
+
+    // The run's end is when its link ended, not when the user has read the messages about it.
+    if (!m_linkEnded.isValid() && endsRun(event.kind))
+        m_linkEnded = QDateTime::currentDateTime();
 
     LoadDisplay &display = m_workingDisplay;
     const LinkCounters &counters = event.counters;

@@ -59,13 +59,19 @@ struct LoadRequest
     bool waitForNextTerminal = false;
 };
 
-// One run of the link within a load: how it ended, its counters, when it started and ended.
+// One run of the link within a load: how it ended, its counters, when it started and when the
+// link ended (before any message about it), and what it sent. Runs that met no cable and were
+// tried again are part of the run that followed them: it starts when the first of them did.
 struct LoadRun
 {
     LinkOutcome outcome = LinkOutcome::Stopped;
+    // After a flash write error blocksDone counts the blocks written before the failing one.
     LinkCounters counters;
     QDateTime started;
     QDateTime ended;
+    // The data file as an absolute path, and the SHA-256 of the bytes this run read from it.
+    QString dataFile;
+    QString sha256;
 };
 
 // How a load session ended.
@@ -168,6 +174,10 @@ private:
     MessageAnswer m_repeatAnswer = MessageAnswer::No;
     LoadOutcome m_outcome = LoadOutcome::Stopped;
     LinkCounters m_counters;
+    // When the link of the current run ended; when the first of the runs that met no cable and
+    // were tried again started.
+    QDateTime m_linkEnded;
+    QDateTime m_retriedSince;
 
     // The owner thread's own.
     LoadDisplay m_display;

@@ -11,6 +11,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -63,6 +64,24 @@ bool hasModemLines(QSerialPort &port)
 #else
     port.pinoutSignals();
     return port.error() != QSerialPort::UnsupportedOperationError;
+#endif
+}
+
+// A device that opens but is no terminal (a regular file, /dev/null) is named for what it is:
+// the system's "Inappropriate ioctl for device" tells a technician nothing.
+bool isSerialDevice(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(device).constData(),
+                          O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    const bool terminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return terminal;
+#else
+    Q_UNUSED(device)
+    return true;
 #endif
 }
 
@@ -131,6 +150,8 @@ bool QtSerialPort::open(int portNumber, const QString &settings, PortOpenFailure
     if (!m_port.open(QIODevice::ReadWrite)) {
         why.kind = openFailureKind(m_port.error(), deviceAccessible(why.device));
         why.reason = m_port.errorString();
+        if (why.kind == PortOpenFailure::Kind::Other && !isSerialDevice(why.device))
+            why.reason = QStringLiteral("it is not a serial device");
         if (failure)
             *failure = why;
         m_port.clearError();

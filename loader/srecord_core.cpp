@@ -169,6 +169,7 @@ void RecordReader::finish()
         m_reading.imageEnd = 0;
         m_reading.anythingWritten = false;
         m_reading.wrongChecksumLines.clear();
+        m_reading.wrongChecksumCount = 0;
     }
     m_finished = true;
 }
@@ -257,8 +258,11 @@ void RecordReader::take(const Record &record)
         m_reading.imageEnd = std::max(m_reading.imageEnd, record.index + record.dataBytes - 1);
         m_reading.anythingWritten = true;
     }
-    if (!record.checksumCorrect)
-        m_reading.wrongChecksumLines.push_back(m_line);
+    if (!record.checksumCorrect) {
+        if (m_reading.wrongChecksumLines.size() < ListedWrongChecksums)
+            m_reading.wrongChecksumLines.push_back(m_line);
+        ++m_reading.wrongChecksumCount;
+    }
 }
 
 void RecordReader::fail(DataFileProblem problem, int column, std::int32_t index)

@@ -128,8 +128,10 @@ struct RecordReading
     // The highest index written, 0 when nothing was.
     std::int32_t imageEnd = 0;
     bool anythingWritten = false;
-    // 1-based line numbers of the records at 0x300000 or above whose checksum is wrong, in file
-    // order. Their data are in the image.
+    // How many records at 0x300000 or above have a wrong checksum. Their data are in the image.
+    std::int64_t wrongChecksumCount = 0;
+    // The 1-based line numbers of the first of them (ListedWrongChecksums at most), in file order:
+    // only these are ever shown, and a file of millions of bad records must not cost their lines.
     std::vector<std::int64_t> wrongChecksumLines{};
 
     DataFileProblem problem = DataFileProblem::None;
@@ -148,6 +150,9 @@ struct RecordReading
 
 // The English sentence for a file that is missing (why is then unused) or cannot be read.
 std::string fileFailure(std::string_view fileName, DataFileProblem problem, std::string_view why);
+
+// How many lines of wrong checksums a reading keeps and the user is shown.
+inline constexpr std::size_t ListedWrongChecksums = 10;
 
 // The reason given for a data file that is not a regular file.
 inline constexpr std::string_view NotRegularFile = "it is not a regular file";

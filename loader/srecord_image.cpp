@@ -1,5 +1,6 @@
 #include "loader/srecord_image.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -54,6 +55,7 @@ DataFileReading DataTextReader::finish()
     const RecordReading &records = m_records.reading();
     m_reading.image.imageEnd = records.imageEnd;
     m_reading.image.anythingWritten = records.anythingWritten;
+    m_reading.wrongChecksumCount = records.wrongChecksumCount;
     m_reading.wrongChecksumLines = QList<qint64>(records.wrongChecksumLines.begin(),
                                                  records.wrongChecksumLines.end());
     m_reading.problem = records.problem;
@@ -68,7 +70,12 @@ DataFileReading readDataText(QByteArrayView text, const QString &fileName)
 {
     DataTextReader reader(fileName);
     reader.add(text);
-    return reader.finish();
+    DataFileReading reading = reader.finish();
+    if (reading.ok()) {
+        reading.sha256 = QString::fromLatin1(
+            QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
+    }
+    return reading;
 }
 
 DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *stop)
@@ -86,6 +93,8 @@ DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *s
         return fileFailure(fileName, DataFileProblem::FileUnreadable, file.errorString());
 
     DataTextReader reader(fileName);
+    // The hash is of the very bytes the image is made of: the file may change meanwhile.
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray piece(FilePieceSize, Qt::Uninitialized);
     qint64 got = 0;
     while ((got = file.read(piece.data(), piece.size())) > 0) {
@@ -94,12 +103,17 @@ DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *s
             stopped.stopped = true;
             return stopped;
         }
-        if (!reader.add(QByteArrayView(piece.constData(), got)))
+        const QByteArrayView bytes(piece.constData(), got);
+        hash.addData(bytes);
+        if (!reader.add(bytes))
             break;
     }
     if (got < 0)
         return fileFailure(fileName, DataFileProblem::FileUnreadable, file.errorString());
-    return reader.finish();
+    DataFileReading reading = reader.finish();
+    if (reading.ok())
+        reading.sha256 = QString::fromLatin1(hash.result().toHex());
+    return reading;
 }
 
 } // namespace Kv402

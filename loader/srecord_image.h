@@ -36,9 +36,13 @@ struct DataFileReading
 {
     // Valid only when ok(); all blank otherwise.
     MemoryImage image;
-    // 1-based line numbers of the records at 0x300000 or above whose checksum is wrong, in file
-    // order. Their data are in the image.
+    // How many records at 0x300000 or above have a wrong checksum, and the 1-based lines of the
+    // first ListedWrongChecksums of them, in file order. Their data are in the image.
+    qint64 wrongChecksumCount = 0;
     QList<qint64> wrongChecksumLines{};
+    // The SHA-256 of the bytes read, in lower-case hex: what the image was made of, whatever the
+    // file holds by the time anyone looks again. Empty unless the whole file was read.
+    QString sha256{};
 
     // Empty on success; otherwise one English sentence that names the file, the line and what is
     // wrong. The window words its own message from the fields below.

@@ -191,7 +191,7 @@ void frmMain::recordRun(const LoadRequest &request,
     entry.version = version;
     entry.language = language;
     entry.dataFile = QFileInfo(request.dataFile).absoluteFilePath();
-    entry.sha256 = fileSha256(request.dataFile);
+    entry.sha256 = run.sha256;
     entry.blocks = std::min(run.counters.blocksDone, run.counters.blockCount);
     entry.of = run.counters.blockCount;
     entry.errors = run.counters.errors;

@@ -145,7 +145,8 @@ void SimulatedTerminal::detach()
 
 bool SimulatedTerminal::ctsAt(TimePoint now) const
 {
-    return m_cableConnected && !(now >= m_ctsLowFrom && now < m_ctsLowUntil);
+    return m_cableConnected && !(now >= m_ctsLowFrom && now < m_ctsLowUntil)
+           && !(now >= m_awayFrom && now < m_awayUntil);
 }
 
 void SimulatedTerminal::setRts(bool high)
@@ -312,7 +313,15 @@ bool SimulatedTerminal::waitForCts(int msecs)
         msecs,
         [&](TimePoint now) { return ctsAt(now); },
         [&](TimePoint now) {
-            return m_cableConnected && now < m_ctsLowUntil ? m_ctsLowUntil : TimePoint::max();
+            if (!m_cableConnected)
+                return TimePoint::max();
+            // The end of the low window the moment lies in.
+            TimePoint next = TimePoint::max();
+            if (now >= m_ctsLowFrom && now < m_ctsLowUntil)
+                next = m_ctsLowUntil;
+            if (now >= m_awayFrom && now < m_awayUntil)
+                next = std::min(next, m_awayUntil);
+            return next;
         });
 }
 
@@ -416,6 +425,10 @@ void SimulatedTerminal::answer(bool accepted, TimePoint now)
 
     if (finished) {
         m_phase = Phase::Finished;
+        if (m_options.awayAfterLoad && status[0] == Link::FlashWritten) {
+            m_awayFrom = statusArrived;
+            m_awayUntil = statusArrived + *m_options.awayAfterLoad;
+        }
         return;
     }
     expect(next);

@@ -101,6 +101,9 @@ public:
         // The terminal hangs on a USB adapter; without one the PC's own port receives each byte
         // the moment it arrives and is told when CTS comes back.
         std::optional<Adapter> adapter;
+        // After every completed load the loaded terminal goes and the next one comes: CTS is low
+        // for this long from the last status reply on, whether the port is open or not.
+        std::optional<std::chrono::milliseconds> awayAfterLoad;
     };
 
     // What happened on the cable, in order.
@@ -204,6 +207,9 @@ private:
     TimePoint m_adapterFirstHeld;
     TimePoint m_ctsLowFrom;
     TimePoint m_ctsLowUntil;
+    // Between two terminals on the cable; outlives the port's sessions.
+    TimePoint m_awayFrom;
+    TimePoint m_awayUntil;
 
     // The protocol.
     Phase m_phase = Phase::Receiving;

@@ -11,6 +11,7 @@ const QLatin1StringView NoCable{"no-cable"};
 const QLatin1StringView Noisy{"noisy"};
 const QLatin1StringView FlashError{"flash-error"};
 const QLatin1StringView Silent{"silent"};
+const QLatin1StringView Returning{"returning"};
 
 // The noisy line: every seventh block's first echo is garbled, and every thirteenth block's
 // first three; no block needs more than four attempts.
@@ -32,12 +33,14 @@ std::set<SimulatedTerminal::Attempt> noisyEchoes()
 constexpr int FlashFaultBlock = 3;
 // Silent from its sixth block on.
 constexpr int SilentFromBlock = 5;
+// The time a technician takes to unplug a loaded terminal and plug in the next.
+constexpr std::chrono::milliseconds TerminalChange{1000};
 
 } // namespace
 
 QStringList terminalProfileNames()
 {
-    return {Healthy, NoCable, Noisy, FlashError, Silent};
+    return {Healthy, NoCable, Noisy, FlashError, Silent, Returning};
 }
 
 std::optional<SimulatedTerminal::Options> terminalProfile(QStringView name)
@@ -60,6 +63,10 @@ std::optional<SimulatedTerminal::Options> terminalProfile(QStringView name)
     if (name == Silent) {
         options.silentFrom = SimulatedTerminal::SilentFrom{SilentFromBlock,
                                                            SimulatedTerminal::Silence::NoEcho};
+        return options;
+    }
+    if (name == Returning) {
+        options.awayAfterLoad = TerminalChange;
         return options;
     }
     return std::nullopt;
