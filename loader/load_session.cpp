@@ -270,7 +270,8 @@ LoadOutcome LoadSession::oneRun(bool *again)
     m_flashWriteError = false;
     m_cableAnswer = MessageAnswer::Cancel;
     m_repeatAnswer = MessageAnswer::No;
-    m_counters = {};
+    // N is known from the image, also for a run that never reaches the header.
+    m_counters = {.blockCount = reading.image.blockCount()};
     m_linkEnded = {};
     LoadRun run;
     run.started = m_retriedSince.isValid() ? m_retriedSince : QDateTime::currentDateTime();

@@ -157,6 +157,10 @@ private Q_SLOTS:
     void stopWhileAMessageIsOpen();
     void stopBeforeTheStart();
     void nextTerminalIsWaitedFor();
+    void runsNameTheBytesTheySent();
+    void cableTriedAgainIsOneRun();
+    void runEndsWhenItsLinkEnds_data();
+    void runEndsWhenItsLinkEnds();
 };
 
 void LoadSessionTest::messagesAndOutcomes_data()
@@ -425,6 +429,137 @@ void LoadSessionTest::nextTerminalIsWaitedFor()
                     Kind::RepeatLoad,
                     Kind::LoadCompleted,
                     Kind::RepeatLoad}));
+}
+
+// The file is replaced while the repeat question is open: each run hashes what it read itself.
+void LoadSessionTest::runsNameTheBytesTheySent()
+{
+    Rig rig;
+    rig.writeBlocks(3);
+    const QByteArray first = Test::fileHash(rig.workspace.filePath("DATA.S28"));
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind == Kind::RepeatLoad && rig.prompts.answers.size() == 3)
+            rig.writeBlocks(2);
+        return false;
+    };
+    rig.session = nullptr;
+    QList<LoadRun> runs;
+    rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, Yes, Ok, No});
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
+        runs.append(run);
+    });
+    QSignalSpy finished(rig.session.get(), &LoadSession::finished);
+    rig.session->start();
+    QVERIFY(finished.wait(20000));
+
+    const QByteArray second = Test::fileHash(rig.workspace.filePath("DATA.S28"));
+    QVERIFY(first != second);
+    QCOMPARE(runs.size(), 2);
+    QCOMPARE(runs.at(0).sha256, QString::fromLatin1(first.toHex()));
+    QCOMPARE(runs.at(0).counters.blockCount, 3);
+    QCOMPARE(runs.at(1).sha256, QString::fromLatin1(second.toHex()));
+    QCOMPARE(runs.at(1).counters.blockCount, 2);
+    QCOMPARE(runs.at(1).dataFile, rig.workspace.filePath("DATA.S28"));
+}
+
+// OK at the cable question tries again: the load is one run, from the first try to its end.
+void LoadSessionTest::cableTriedAgainIsOneRun()
+{
+    Options options;
+    options.cableConnected = false;
+    Rig rig(options);
+    rig.writeBlocks(2);
+    int cableQuestions = 0;
+    QDateTime firstAsked;
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind != Kind::CableNotConnected)
+            return false;
+        if (++cableQuestions == 1)
+            firstAsked = QDateTime::currentDateTime();
+        if (cableQuestions == 3)
+            rig.terminal->setCableConnected(true);
+        QTest::qWait(20);
+        return false;
+    };
+    QList<LoadRun> runs;
+    rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, Ok, Ok, Ok, No});
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
+        runs.append(run);
+    });
+    QSignalSpy finished(rig.session.get(), &LoadSession::finished);
+    rig.session->start();
+    QVERIFY(finished.wait(20000));
+
+    QCOMPARE(cableQuestions, 3);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().outcome, LinkOutcome::Completed);
+    // The load began with the first of the three tries that found no cable; the fourth loaded.
+    QVERIFY(runs.first().started <= firstAsked);
+    const QList<SimulatedTerminal::Event> events = rig.terminal->events();
+    QCOMPARE(std::count_if(events.begin(),
+                           events.end(),
+                           [](const SimulatedTerminal::Event &e) {
+                               return e.kind == SimulatedTerminal::Event::Kind::Opened;
+                           }),
+             4);
+}
+
+void LoadSessionTest::runEndsWhenItsLinkEnds_data()
+{
+    QTest::addColumn<Options>("options");
+    QTest::addColumn<Kind>("lingering");
+    QTest::addColumn<LinkOutcome>("outcome");
+
+    QTest::newRow("success message") << Options() << Kind::LoadCompleted << LinkOutcome::Completed;
+    Options flash;
+    flash.flashErrorAt = 1;
+    QTest::newRow("flash write error")
+        << flash << Kind::FlashWriteError << LinkOutcome::FlashWriteError;
+    Options cable;
+    cable.cableConnected = false;
+    QTest::newRow("no cable") << cable << Kind::CableNotConnected
+                              << LinkOutcome::CableNotConnected;
+}
+
+// The run's end is when its link ended, however long the user takes to read the message.
+void LoadSessionTest::runEndsWhenItsLinkEnds()
+{
+    QFETCH(Options, options);
+    QFETCH(Kind, lingering);
+    QFETCH(LinkOutcome, outcome);
+
+    Rig rig(options);
+    rig.writeBlocks(3);
+    QDateTime answered;
+    rig.prompts.onAsk = [&](LoadSession *session, const LoadMessage &message) {
+        if (message.kind != lingering)
+            return false;
+        QTimer::singleShot(1000, session, [&answered, session, message] {
+            answered = QDateTime::currentDateTime();
+            session->answer(message.kind == Kind::CableNotConnected ? Cancel : Ok);
+        });
+        return true;
+    };
+    QList<LoadRun> runs;
+    rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, No});
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
+        runs.append(run);
+    });
+    QSignalSpy finished(rig.session.get(), &LoadSession::finished);
+    rig.session->start();
+    QVERIFY(finished.wait(20000));
+
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().outcome, outcome);
+    QVERIFY(answered.isValid());
+    QVERIFY2(runs.first().ended.msecsTo(answered) >= 900,
+             qPrintable(runs.first().ended.toString(Qt::ISODateWithMs) + " "
+                        + answered.toString(Qt::ISODateWithMs)));
+    // N is known from the image, also when the header was never sent.
+    QCOMPARE(runs.first().counters.blockCount, 3);
 }
 
 QTEST_GUILESS_MAIN(LoadSessionTest)
