@@ -4,12 +4,17 @@
 #include "srecord_text.h"
 #include "workspace.h"
 
+#include "catalogue/exclusive_hold.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 
 #include <csignal>
+
+#include <sys/resource.h>
 
 using Kv402::Test::Workspace;
 
@@ -89,6 +94,86 @@ QList<QJsonObject> recordLines(const QString &file)
     return lines;
 }
 
+// A kv402 send that runs while the test watches its JSON events and acts on them.
+class Watched
+{
+public:
+    explicit Watched(const QStringList &arguments)
+    {
+        m_process.start(KV402_TOOL, arguments);
+    }
+    ~Watched()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    // Waits until count events of this kind (and port, when given) have come.
+    bool waitFor(const QString &kind, int count = 1, const QString &port = {})
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < LongWait) {
+            read();
+            int seen = 0;
+            for (const QJsonObject &event : std::as_const(m_run.events)) {
+                if (event.value("event").toString() == kind
+                    && (port.isEmpty() || event.value("port").toString() == port)) {
+                    ++seen;
+                }
+            }
+            if (seen >= count)
+                return true;
+            if (m_process.state() == QProcess::NotRunning)
+                return false;
+            m_process.waitForReadyRead(100);
+        }
+        return false;
+    }
+
+    Run finish()
+    {
+        if (!m_process.waitForFinished(LongWait))
+            m_process.kill();
+        m_process.waitForFinished();
+        read();
+        m_run.exitCode = m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode()
+                                                                         : -1;
+        m_run.err = QString::fromUtf8(m_process.readAllStandardError());
+        return m_run;
+    }
+
+    QProcess &process() { return m_process; }
+
+private:
+    void read()
+    {
+        if (m_process.readChannel() != QProcess::StandardOutput || !m_process.isReadable())
+            return;
+        m_pending += m_process.readAllStandardOutput();
+        qsizetype end = 0;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QByteArray line = m_pending.left(end);
+            m_pending.remove(0, end + 1);
+            m_run.out += QString::fromUtf8(line) + '\n';
+            const QJsonDocument document = QJsonDocument::fromJson(line);
+            if (document.isObject())
+                m_run.events.append(document.object());
+        }
+    }
+
+    QProcess m_process;
+    QByteArray m_pending;
+    Run m_run;
+};
+
+QString hexHash(const QString &file)
+{
+    return QString::fromLatin1(Kv402::Test::fileHash(file).toHex());
+}
+
 } // namespace
 
 class SendTest : public QObject
@@ -105,9 +190,20 @@ private Q_SLOTS:
     void nothingSent();
     void wrongUsage_data();
     void wrongUsage();
+    void noHomeForTheRecord();
     void signalStopsEveryRun_data();
     void signalStopsEveryRun();
     void recordCommand();
+    void hashNamesTheBytesEachLoadSent();
+    void closedOutputLetsTheLoadsEnd();
+    void recordAtTheFileSizeLimit();
+    void dataFileChangedAfterTheCheck_data();
+    void dataFileChangedAfterTheCheck();
+    void eventsInTheirOrder_data();
+    void eventsInTheirOrder();
+    void oneResultWhateverTheCableRetries();
+    void catalogueSharedBySends();
+    void namesAreShownSafely();
 };
 
 void SendTest::mixedRunOnFourPorts()
@@ -341,8 +437,10 @@ void SendTest::nothingSent()
 void SendTest::wrongUsage_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("no port") << QStringList{"--file", "D.S28"};
-    QTest::newRow("no data file") << QStringList{"--port", "COM1"};
+    // What the first line of the message names: the option, or the device named twice.
+    QTest::addColumn<QString>("named");
+    QTest::newRow("no port") << QStringList{"--file", "D.S28"} << "";
+    QTest::newRow("no data file") << QStringList{"--port", "COM1"} << "";
     QTest::newRow("file and catalogue") << QStringList{"--file",
                                                        "D.S28",
                                                        "--revision",
@@ -352,30 +450,86 @@ void SendTest::wrongUsage_data()
                                                        "--language",
                                                        "English",
                                                        "--port",
-                                                       "COM1"};
-    QTest::newRow("catalogue half named") << QStringList{"--revision", "1", "--port", "COM1"};
-    QTest::newRow("no such port") << QStringList{"--file", "D.S28", "--port", "COM17"};
-    QTest::newRow("no such profile") << QStringList{"--file", "D.S28", "--simulate", "COM1=grumpy"};
+                                                       "COM1"}
+                                        << "";
+    QTest::newRow("catalogue half named") << QStringList{"--revision", "1", "--port", "COM1"}
+                                          << "";
+    QTest::newRow("no such port") << QStringList{"--file", "D.S28", "--port", "COM17"} << "COM17";
+    QTest::newRow("no such profile")
+        << QStringList{"--file", "D.S28", "--simulate", "COM1=grumpy"} << "--simulate";
     QTest::newRow("profile without port")
-        << QStringList{"--file", "D.S28", "--simulate", "healthy"};
+        << QStringList{"--file", "D.S28", "--simulate", "healthy"} << "--simulate";
     QTest::newRow("a port twice") << QStringList{"--file",
                                                  "D.S28",
                                                  "--port",
                                                  "COM1",
                                                  "--port",
-                                                 "COM1"};
+                                                 "COM1"}
+                                  << "COM1";
     QTest::newRow("cable wait not a number")
-        << QStringList{"--file", "D.S28", "--port", "COM1", "--cable-wait", "soon"};
-    QTest::newRow("unknown option") << QStringList{"--file", "D.S28", "--port", "COM1", "--slow"};
+        << QStringList{"--file", "D.S28", "--port", "COM1", "--cable-wait", "soon"}
+        << "--cable-wait";
+    QTest::newRow("unknown option") << QStringList{"--file", "D.S28", "--port", "COM1", "--slow"}
+                                    << "slow";
+    // Values that cannot mean anything.
+    for (const char *seconds : {"inf", "nan", "1e308", "-1", "86400.5"}) {
+        QTest::addRow("cable wait %s", seconds)
+            << QStringList{"--file", "D.S28", "--simulate", "COM1=healthy", "--cable-wait", seconds}
+            << "--cable-wait";
+    }
+    QTest::newRow("one device as a port and a path")
+        << QStringList{"--file", "D.S28", "--port", "COM1", "--device", "/dev/ttyS0"}
+        << "/dev/ttyS0";
+    QTest::newRow("empty device") << QStringList{"--file", "D.S28", "--device", ""} << "--device";
+    QTest::newRow("empty record")
+        << QStringList{"--file", "D.S28", "--simulate", "COM1=healthy", "--record", ""}
+        << "--record";
+    QTest::newRow("empty file") << QStringList{"--file", "", "--simulate", "COM1=healthy"}
+                                << "--file";
+    QTest::newRow("simulated beyond the range")
+        << QStringList{"--file", "D.S28", "--simulate", "COM65=healthy"} << "1 to 64";
+    QTest::newRow("simulated with a leading zero")
+        << QStringList{"--file", "D.S28", "--simulate", "COM07=healthy"} << "--simulate";
+    QTest::newRow("record is the data file")
+        << QStringList{"--file", "D.S28", "--simulate", "COM1=healthy", "--record", "D.S28"}
+        << "--record";
+    QTest::newRow("record is a folder")
+        << QStringList{"--file", "D.S28", "--simulate", "COM1=healthy", "--record", "."}
+        << "--record";
+    QTest::newRow("record is a device")
+        << QStringList{"--file", "D.S28", "--simulate", "COM1=healthy", "--record", "/dev/null"}
+        << "--record";
 }
 
 void SendTest::wrongUsage()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+    Workspace workspace;
+    workspace.writeFile("D.S28", dataFile(1));
     const Run run = kv402(QStringList{"send"} + arguments);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains("usage: kv402 send"), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.section('\n', 0, 0).contains(named), qPrintable(run.err));
+}
+
+// Without a home folder the default record would be written at the root of the file system.
+void SendTest::noHomeForTheRecord()
+{
+    Workspace workspace;
+    workspace.writeFile("D.S28", dataFile(1));
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("HOME");
+    environment.remove("XDG_DATA_HOME");
+    process.setProcessEnvironment(environment);
+    process.start(KV402_TOOL, {"send", "--file", "D.S28", "--simulate", "COM1=healthy", "--fast"});
+    QVERIFY(process.waitForFinished(LongWait));
+    const Run run = parse(process);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains("--record"), qPrintable(run.err));
+    QVERIFY(!QFileInfo::exists("/.local/share/KV402Master/loads.jsonl"));
 }
 
 void SendTest::signalStopsEveryRun_data()
@@ -383,6 +537,8 @@ void SendTest::signalStopsEveryRun_data()
     QTest::addColumn<int>("signal");
     QTest::newRow("Ctrl+C") << SIGINT;
     QTest::newRow("terminate") << SIGTERM;
+    // A closed terminal or a dropped remote session.
+    QTest::newRow("hang-up") << SIGHUP;
 }
 
 // At the true wire time a load of 64 blocks takes 20 s: the signal comes during it.
@@ -453,6 +609,326 @@ void SendTest::recordCommand()
     QCOMPARE(later.exitCode, 0);
     QVERIFY(later.events.isEmpty());
     QCOMPARE(kv402({"record", "--since", "someday", "--record", record}).exitCode, 2);
+}
+
+// Two loads on one port with the data file replaced between them: each line of the record names
+// the bytes its load sent.
+void SendTest::hashNamesTheBytesEachLoadSent()
+{
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(3));
+    const QString first = hexHash(workspace.filePath("DATA.S28"));
+    const QString record = workspace.filePath("loads.jsonl");
+    Watched send({"send",
+                  "--file",
+                  "DATA.S28",
+                  "--simulate",
+                  "COM1=returning",
+                  "--again",
+                  "--fast",
+                  "--json",
+                  "--record",
+                  record});
+    QVERIFY(send.waitFor("result"));
+    // The loaded terminal goes for a second; the next one gets the new file.
+    workspace.writeFile("DATA.S28", dataFile(5));
+    const QString second = hexHash(workspace.filePath("DATA.S28"));
+    QVERIFY(send.waitFor("result", 2));
+    ::kill(send.process().processId(), SIGTERM);
+    const Run run = send.finish();
+    QCOMPARE(run.exitCode, 128 + SIGTERM);
+
+    const QList<QJsonObject> lines = recordLines(record);
+    QVERIFY(lines.size() >= 2);
+    QCOMPARE(lines.at(0).value("outcome").toString(), "completed");
+    QCOMPARE(lines.at(0).value("of").toInt(), 3);
+    QCOMPARE(lines.at(0).value("sha256").toString(), first);
+    QCOMPARE(lines.at(1).value("outcome").toString(), "completed");
+    QCOMPARE(lines.at(1).value("of").toInt(), 5);
+    QCOMPARE(lines.at(1).value("sha256").toString(), second);
+}
+
+// A reader that goes away (kv402 send ... | head -1) leaves the loads to their end, recorded.
+void SendTest::closedOutputLetsTheLoadsEnd()
+{
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(8));
+    const QString record = workspace.filePath("loads.jsonl");
+    QProcess shell;
+    // As from a terminal: QProcess ignores SIGPIPE, and an ignored signal stays ignored in the
+    // programs it starts.
+    shell.setChildProcessModifier([] { ::signal(SIGPIPE, SIG_DFL); });
+    shell.start("sh",
+                {"-c",
+                 "{ \"$0\" \"$@\"; echo $? > status; } | head -n 1",
+                 KV402_TOOL,
+                 "send",
+                 "--file",
+                 "DATA.S28",
+                 "--simulate",
+                 "COM1=healthy",
+                 "--simulate",
+                 "COM2=healthy",
+                 "--json",
+                 "--record",
+                 record});
+    QVERIFY(shell.waitForFinished(LongWait));
+    QCOMPARE(shell.readAllStandardOutput().count('\n'), 1);
+    QFile status(workspace.filePath("status"));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QCOMPARE(status.readAll().trimmed(), "0");
+    QVERIFY2(shell.readAllStandardError().isEmpty(), "nothing is said of the closed output");
+    const QList<QJsonObject> lines = recordLines(record);
+    QCOMPARE(lines.size(), 2);
+    for (const QJsonObject &line : lines)
+        QCOMPARE(line.value("outcome").toString(), "completed");
+}
+
+// A record at the file-size limit (ulimit -f) is a reported failure; the loads go on.
+void SendTest::recordAtTheFileSizeLimit()
+{
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(2));
+    const QString record = workspace.filePath("loads.jsonl");
+    workspace.writeFile("loads.jsonl", QByteArray(100, 'x') + '\n');
+    QProcess process;
+    process.setChildProcessModifier([] {
+        const rlimit limit{110, 110};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    process.start(KV402_TOOL,
+                  {"send",
+                   "--file",
+                   "DATA.S28",
+                   "--simulate",
+                   "COM1=healthy",
+                   "--fast",
+                   "--json",
+                   "--record",
+                   record});
+    QVERIFY(process.waitForFinished(LongWait));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const Run run = parse(process);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.resultOf("COM1").value("outcome").toString(), "completed");
+    QVERIFY2(run.err.contains("cannot write the load record"), qPrintable(run.err));
+}
+
+void SendTest::dataFileChangedAfterTheCheck_data()
+{
+    QTest::addColumn<QStringList>("profiles");
+    QTest::addColumn<QByteArray>("replacement");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("deleted, nothing sent")
+        << QStringList{"COM1=no-cable", "COM2=no-cable"} << QByteArray() << "does not exist" << 3;
+    QTest::newRow("malformed, nothing sent")
+        << QStringList{"COM1=no-cable", "COM2=no-cable"} << QByteArray("S2083000000102030G00\n")
+        << "line 1" << 3;
+    QTest::newRow("deleted after another port loaded")
+        << QStringList{"COM1=no-cable", "COM2=healthy"} << QByteArray() << "does not exist" << 1;
+}
+
+// The data file is read again by every run: one that finds it gone or malformed says so.
+void SendTest::dataFileChangedAfterTheCheck()
+{
+    QFETCH(QStringList, profiles);
+    QFETCH(QByteArray, replacement);
+    QFETCH(QString, reason);
+    QFETCH(int, exitCode);
+
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(2));
+    const QString record = workspace.filePath("loads.jsonl");
+    QStringList arguments{"send",
+                          "--file",
+                          "DATA.S28",
+                          "--cable-wait",
+                          "60",
+                          "--fast",
+                          "--json",
+                          "--record",
+                          record};
+    for (const QString &profile : profiles)
+        arguments << "--simulate" << profile;
+    Watched send(arguments);
+    // Every port has read the file once: those without cable wait for it, the others loaded.
+    for (const QString &profile : profiles) {
+        const QString port = profile.section('=', 0, 0);
+        QVERIFY(send.waitFor(profile.endsWith("no-cable") ? "waiting" : "result", 1, port));
+    }
+    if (replacement.isNull())
+        QVERIFY(QFile::remove(workspace.filePath("DATA.S28")));
+    else
+        workspace.writeFile("DATA.S28", replacement);
+    const Run run = send.finish();
+    QCOMPARE(run.exitCode, exitCode);
+    const QJsonObject result = run.resultOf("COM1");
+    QCOMPARE(result.value("outcome").toString(), "data-file-unusable");
+    QVERIFY2(result.value("reason").toString().contains(reason),
+             qPrintable(result.value("reason").toString()));
+    QVERIFY(result.value("reason").toString().contains("DATA.S28"));
+    const QList<QJsonObject> lines = recordLines(record);
+    QCOMPARE(lines.size(), profiles.size());
+}
+
+void SendTest::eventsInTheirOrder_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("blocks");
+
+    QTest::newRow("completed") << "healthy" << "completed" << 12;
+    QTest::newRow("noisy line") << "noisy" << "completed" << 12;
+    QTest::newRow("flash write error") << "flash-error" << "flash-write-error" << 3;
+    QTest::newRow("silent terminal") << "silent" << "terminal-not-answering" << 5;
+    QTest::newRow("no cable") << "no-cable" << "cable-not-connected" << 0;
+}
+
+// What a script may rely on: a header; for each block any rejected events, then its block event
+// (echo accepted) and its written event (stored); a result last. After a flash write error the
+// failing block has no written event.
+void SendTest::eventsInTheirOrder()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, outcome);
+    QFETCH(int, blocks);
+
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(12));
+    const Run run = kv402({"send",
+                           "--file",
+                           "DATA.S28",
+                           "--simulate",
+                           "COM1=" + profile,
+                           "--fast",
+                           "--json",
+                           "--record",
+                           workspace.filePath("loads.jsonl")});
+    QString order;
+    int block = 0;
+    bool accepted = false;
+    for (const QJsonObject &event : run.events) {
+        const QString kind = event.value("event").toString();
+        const int number = event.value("block").toInt();
+        if (kind == "header") {
+            QVERIFY(order.isEmpty());
+            QCOMPARE(event.value("of").toInt(), 12);
+        } else if (kind == "rejected") {
+            QVERIFY(!accepted);
+            QCOMPARE(number, block + 1);
+        } else if (kind == "block") {
+            QVERIFY(!accepted);
+            QCOMPARE(number, block + 1);
+            accepted = true;
+        } else if (kind == "written") {
+            QVERIFY(accepted);
+            QCOMPARE(number, block + 1);
+            accepted = false;
+            ++block;
+        } else if (kind == "result") {
+            QVERIFY(order.isEmpty() || !order.endsWith('X'));
+        }
+        order += kind.left(1).toUpper();
+        if (kind == "result")
+            order += 'X';
+    }
+    const QJsonObject result = run.resultOf("COM1");
+    QCOMPARE(result.value("outcome").toString(), outcome);
+    // Every written block is counted in the result, and no other.
+    QCOMPARE(block, blocks);
+    QCOMPARE(result.value("blocks").toInt(), blocks);
+    QCOMPARE(result.value("of").toInt(), 12);
+    QCOMPARE(result.contains("reason"), outcome != "completed");
+    // The result, then the summary.
+    QCOMPARE(run.events.last().value("event").toString(), "summary");
+    QCOMPARE(run.events.at(run.events.size() - 2).value("event").toString(), "result");
+}
+
+// A port without cable tried again and again for a second is one load.
+void SendTest::oneResultWhateverTheCableRetries()
+{
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(4));
+    const QString record = workspace.filePath("loads.jsonl");
+    const Run run = kv402({"send",
+                           "--file",
+                           "DATA.S28",
+                           "--simulate",
+                           "COM2=no-cable",
+                           "--cable-wait",
+                           "1",
+                           "--fast",
+                           "--json",
+                           "--record",
+                           record});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.eventsOf("result").size(), 1);
+    QCOMPARE(run.eventsOf("waiting").size(), 1);
+    const QJsonObject result = run.resultOf("COM2");
+    QCOMPARE(result.value("outcome").toString(), "cable-not-connected");
+    QCOMPARE(result.value("of").toInt(), 4);
+    QVERIFY(result.value("seconds").toDouble() >= 1.0);
+    QCOMPARE(recordLines(record).size(), 1);
+}
+
+// Loads by catalogue choice run side by side; a window holding the catalogue keeps it.
+void SendTest::catalogueSharedBySends()
+{
+    Workspace workspace;
+    workspace.buildCatalogue(
+        Kv402::Test::revisionTableSql({"1"})
+        + Kv402::Test::versionTableSql("Versioni1", {{"1.0", "English", "E.S28", "KV"}}));
+    workspace.writeFile("E.S28", dataFile(2));
+    const QStringList arguments{"send",
+                                "--revision",
+                                "1",
+                                "--version",
+                                "1.0",
+                                "--language",
+                                "English",
+                                "--simulate",
+                                "COM1=healthy",
+                                "--fast",
+                                "--record",
+                                workspace.filePath("loads.jsonl")};
+    std::vector<std::unique_ptr<QProcess>> sends;
+    for (int i = 0; i < 10; ++i) {
+        sends.push_back(std::make_unique<QProcess>());
+        sends.back()->start(KV402_TOOL, arguments);
+    }
+    for (const std::unique_ptr<QProcess> &send : sends) {
+        QVERIFY(send->waitForFinished(LongWait));
+        QVERIFY2(send->exitCode() == 0, send->readAllStandardError().constData());
+    }
+    QCOMPARE(recordLines(workspace.filePath("loads.jsonl")).size(), 10);
+
+    Kv402::holdFile(workspace.filePath("Versioni.mdb"), Kv402::CatalogueHold::Exclusive);
+    const Run held = kv402(arguments);
+    Kv402::releaseHold(workspace.filePath("Versioni.mdb"));
+    QCOMPARE(held.exitCode, 3);
+    QVERIFY2(held.err.contains("in use"), qPrintable(held.err));
+}
+
+// Names with control characters cannot move the cursor or split a line of the output.
+void SendTest::namesAreShownSafely()
+{
+    Workspace workspace;
+    const QString name = QString("DA\x1b[2JTA\nX.S28");
+    workspace.writeFile(name, "S2083000000102030G00\n");
+    const Run run = kv402({"send",
+                           "--file",
+                           name,
+                           "--simulate",
+                           "COM1=healthy",
+                           "--fast",
+                           "--record",
+                           workspace.filePath("loads.jsonl")});
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY2(!run.err.contains('\x1b'), qPrintable(run.err));
+    QVERIFY2(run.err.contains("DA\\x1b[2JTA\\x0aX.S28"), qPrintable(run.err));
+    QCOMPARE(run.err.count('\n'), 1);
 }
 
 QTEST_GUILESS_MAIN(SendTest)
