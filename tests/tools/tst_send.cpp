@@ -10,11 +10,14 @@
 #include <QJsonObject>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
 
+#include <pty.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using Kv402::Test::Workspace;
 
@@ -204,6 +207,7 @@ private Q_SLOTS:
     void oneResultWhateverTheCableRetries();
     void catalogueSharedBySends();
     void namesAreShownSafely();
+    void redrawFitsTheTerminal();
 };
 
 void SendTest::mixedRunOnFourPorts()
@@ -333,6 +337,8 @@ void SendTest::deviceByStablePath()
     const QJsonObject result = run.resultOf(link);
     QCOMPARE(result.value("device").toString(), "/dev/null");
     QCOMPARE(result.value("outcome").toString(), "port-not-opened");
+    // Said for what it is, not as the system's "Inappropriate ioctl for device".
+    QCOMPARE(result.value("reason").toString(), "it is not a serial device");
     QCOMPARE(run.resultOf("COM1").value("outcome").toString(), "completed");
 }
 
@@ -929,6 +935,55 @@ void SendTest::namesAreShownSafely()
     QVERIFY2(!run.err.contains('\x1b'), qPrintable(run.err));
     QVERIFY2(run.err.contains("DA\\x1b[2JTA\\x0aX.S28"), qPrintable(run.err));
     QCOMPARE(run.err.count('\n'), 1);
+}
+
+// On a terminal of 40 columns every redrawn line fits in 39: a line that wraps would leave the
+// cursor short of the lines it goes back over.
+void SendTest::redrawFitsTheTerminal()
+{
+    Workspace workspace;
+    workspace.writeFile("DATA.S28", dataFile(4));
+    int master = -1;
+    int slave = -1;
+    winsize size = {};
+    size.ws_col = 40;
+    size.ws_row = 24;
+    QVERIFY(::openpty(&master, &slave, nullptr, nullptr, &size) == 0);
+    QProcess process;
+    process.setChildProcessModifier([slave] { ::dup2(slave, STDOUT_FILENO); });
+    process.start(KV402_TOOL,
+                  {"send",
+                   "--file",
+                   "DATA.S28",
+                   "--simulate",
+                   "COM1=healthy",
+                   "--simulate",
+                   "COM12=noisy",
+                   "--fast",
+                   "--record",
+                   workspace.filePath("loads.jsonl")});
+    QVERIFY(process.waitForFinished(LongWait));
+    ::close(slave);
+    QByteArray screen;
+    char buffer[4096];
+    for (ssize_t got = 0; (got = ::read(master, buffer, sizeof buffer)) > 0;)
+        screen.append(buffer, got);
+    ::close(master);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(screen.contains("COM12"));
+    int redrawn = 0;
+    for (QByteArray line : screen.split('\n')) {
+        line.replace("\r", "");
+        // The summary table that follows is printed once, not drawn over.
+        if (!line.contains("\x1b[2K"))
+            continue;
+        ++redrawn;
+        // The cursor movements and line clearing are no characters on the screen.
+        static const QRegularExpression escape("\x1b\\[[0-9]*[A-Z]");
+        const QString shown = QString::fromUtf8(line).remove(escape);
+        QVERIFY2(shown.size() < 40, qPrintable(shown));
+    }
+    QVERIFY(redrawn >= 2);
 }
 
 QTEST_GUILESS_MAIN(SendTest)
