@@ -18,18 +18,6 @@
 
 namespace Kv402::Tool {
 
-void printOut(const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
-
-void printError(const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
-
 namespace {
 
 const char ReadFailure[] = "kv402: cannot read \"%1\": %2\n";

@@ -1,7 +1,7 @@
 #include "tools/kv402/ports_command.h"
 
 #include "loader/port_identity.h"
-#include "tools/kv402/catalogue_command.h"
+#include "tools/kv402/output.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -798,6 +798,9 @@ int recordCommand(const QStringList &arguments)
                      .arg(QStringLiteral("FILE")));
     }
     for (const LoadRecordEntry &entry : entries) {
+        // Once the output has failed, the rest would be dropped anyway.
+        if (outputState() != OutputState::Good)
+            break;
         if (from.isValid() && entry.started < from)
             continue;
         if (parser.isSet(json)) {

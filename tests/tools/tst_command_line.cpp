@@ -1,0 +1,142 @@
+// The kv402 program's command line, through the real program: output that cannot be written (a
+// full disk, a reader that went away).
+
+#include "srecord_text.h"
+#include "workspace.h"
+
+#include "loader/load_record.h"
+
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTest>
+
+#include <functional>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace Kv402;
+using Kv402::Test::Workspace;
+
+namespace {
+
+constexpr int Wait = 60000;
+
+struct Run
+{
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs kv402 in the C locale, so that the system's messages are the English ones.
+Run kv402(
+    const QStringList &arguments, const std::function<void(QProcess &)> &prepare = [](QProcess &) {})
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LC_ALL", "C");
+    process.setProcessEnvironment(environment);
+    prepare(process);
+    process.start(KV402_TOOL, arguments);
+    if (!process.waitForFinished(Wait))
+        process.kill();
+    process.waitForFinished();
+    Run run;
+    run.exitStatus = process.exitStatus();
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+LoadRecordEntry entry(const QString &port)
+{
+    LoadRecordEntry entry;
+    entry.started = QDateTime(QDate(2026, 3, 2), QTime(10, 0), Qt::OffsetFromUTC, 3600);
+    entry.ended = entry.started.addSecs(40);
+    entry.port = port;
+    entry.version = QStringLiteral("2.1");
+    entry.dataFile = QStringLiteral("/srv/kv402/KV21ITA.S28");
+    entry.blocks = 64;
+    entry.of = 64;
+    entry.outcome = QStringLiteral("completed");
+    return entry;
+}
+
+QByteArray line(const QString &port)
+{
+    return QJsonDocument(entry(port).toJson()).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+class CommandLineTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void outputToFullDisk_data();
+    void outputToFullDisk();
+    void readerGoneAway();
+};
+
+void CommandLineTest::outputToFullDisk_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("command");
+
+    const QString catalogue = qEnvironmentVariable("KV402_FIXTURES_DIR") + "/jet/Versioni.mdb";
+    QTest::newRow("catalogue dump")
+        << QStringList{"catalogue", "dump", catalogue} << "kv402 catalogue";
+    QTest::newRow("record") << QStringList{"record", "--record", "loads.jsonl"} << "kv402 record";
+    QTest::newRow("record --json")
+        << QStringList{"record", "--json", "--record", "loads.jsonl"} << "kv402 record";
+    QTest::newRow("ports") << QStringList{"ports"} << "kv402 ports";
+    QTest::newRow("ports --json") << QStringList{"ports", "--json"} << "kv402 ports";
+    QTest::newRow("image") << QStringList{"image", "DATA.S28", "-o", "out.bin"} << "kv402 image";
+    QTest::newRow("kv402 --version") << QStringList{"--version"} << "kv402";
+    QTest::newRow("kv402 --help") << QStringList{"--help"} << "kv402";
+    QTest::newRow("record --help") << QStringList{"record", "--help"} << "kv402 record";
+}
+
+void CommandLineTest::outputToFullDisk()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, command);
+
+    if (!QFile::exists("/dev/full"))
+        QSKIP("the system has no /dev/full to stand for a full disk");
+    Workspace workspace;
+    workspace.writeFile("loads.jsonl", line("COM1") + '\n' + line("COM2") + '\n');
+    workspace.writeFile("DATA.S28", Kv402::Test::s2Records(0x300000, QByteArray(300, 'k')));
+
+    const Run run = kv402(arguments,
+                          [](QProcess &process) { process.setStandardOutputFile("/dev/full"); });
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, command + ": cannot write the output: No space left on device\n");
+}
+
+void CommandLineTest::readerGoneAway()
+{
+    // kv402 record | head -1, with head gone before the record is printed: the reading end of
+    // the pipe is closed before kv402 starts.
+    Workspace workspace;
+    workspace.writeFile("loads.jsonl", line("COM1") + '\n' + line("COM2") + '\n');
+    int ends[2];
+    QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);
+    const int writeEnd = ends[1];
+    const Run run = kv402({"record", "--record", "loads.jsonl"}, [writeEnd](QProcess &process) {
+        process.setChildProcessModifier([writeEnd] { ::dup2(writeEnd, STDOUT_FILENO); });
+    });
+    ::close(writeEnd);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QString());
+}
+
+QTEST_GUILESS_MAIN(CommandLineTest)
+#include "tst_command_line.moc"
