@@ -14,15 +14,6 @@ using namespace Kv402::Tool;
 
 namespace {
 
-const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
-                         "       kv402 catalogue dump CATALOGUE\n"
-                         "       kv402 image DATAFILE -o OUT.bin\n"
-                         "       kv402 send (--file DATA | --revision R --version V --language L) "
-                         "(--port COMn | --device PATH | --simulate COMn=PROFILE)... [OPTIONS]\n"
-                         "       kv402 record [--json] [--since DATE] [--record FILE]\n"
-                         "       kv402 ports [--json]\n"
-                         "       kv402 --version\n";
-
 int runCommand(const QString &command, const QStringList &arguments)
 {
     if (command == QLatin1String("catalogue"))
@@ -34,10 +25,10 @@ int runCommand(const QString &command, const QStringList &arguments)
     if (command == QLatin1String("ports"))
         return portsCommand(arguments);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        printOut(QString::fromLatin1(UsageText));
+        printOut(QString::fromStdString(Kv402::toolUsage()));
         return Success;
     }
-    printError(QString::fromLatin1(UsageText));
+    printError(QString::fromStdString(Kv402::toolUsage()));
     return Usage;
 }
 

@@ -87,4 +87,21 @@ int finishOutput(int status, const QString &command)
     return state != OutputState::Good && status == Success ? Failure : status;
 }
 
+QCommandLineOption addHelpOption(QCommandLineParser &parser)
+{
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays this help."));
+    parser.addOption(help);
+    return help;
+}
+
+int printHelp(const char *usage, const QCommandLineParser &parser)
+{
+    // The parser's own help begins with a usage line of its making; the options follow it.
+    const QString text = parser.helpText();
+    const qsizetype options = text.indexOf(QLatin1String("\nOptions:\n"));
+    printOut(QString::fromUtf8(usage) + (options < 0 ? QString() : text.mid(options)));
+    return Success;
+}
+
 } // namespace Kv402::Tool

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QString>
 
 // The standard streams of the commands that need Qt. A write that fails is a failure of the
@@ -28,5 +30,12 @@ OutputState outputState();
 // <reason>" on standard error and returns Failure in place of Success. Later calls return the
 // same without printing again.
 int finishOutput(int status, const QString &command);
+
+// Adds -h and --help alone: QCommandLineParser::addHelpOption() adds --help-all too, which lists
+// Qt's own options, of no use to a command.
+QCommandLineOption addHelpOption(QCommandLineParser &parser);
+// Prints a command's help, its usage and then its options as the parser describes them, and
+// returns Success.
+int printHelp(const char *usage, const QCommandLineParser &parser);
 
 } // namespace Kv402::Tool

@@ -757,18 +757,19 @@ int recordCommand(const QStringList &arguments)
                                     QStringLiteral("The load record."),
                                     QStringLiteral("FILE"));
     parser.addOptions({json, since, record});
-    parser.addHelpOption();
-    const QString usage = QStringLiteral(
-        "usage: kv402 record [--json] [--since DATE] [--record FILE]\n");
+    const QCommandLineOption help = addHelpOption(parser);
+    const QString usage = QString::fromLatin1(RecordUsage);
     if (!parser.parse(QStringList{QStringLiteral("kv402 record")} + arguments)
         || !parser.positionalArguments().isEmpty()) {
-        printError(QStringLiteral("kv402 record: %1\n").arg(parser.errorText()) + usage);
+        const QString why = parser.errorText().isEmpty()
+                                ? QStringLiteral("unexpected \"%1\"")
+                                      .arg(parser.positionalArguments().value(0))
+                                : parser.errorText();
+        printError(QStringLiteral("kv402 record: %1\n").arg(why) + usage);
         return Usage;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        printOut(usage + QLatin1Char('\n') + parser.helpText());
-        return Success;
-    }
+    if (parser.isSet(help))
+        return printHelp(RecordUsage, parser);
     QDateTime from;
     if (parser.isSet(since)) {
         from = QDateTime::fromString(parser.value(since), Qt::ISODate);
