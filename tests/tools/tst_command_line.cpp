@@ -1,5 +1,6 @@
 // The kv402 program's command line, through the real program: the help of every command, wrong
-// usage, and output that cannot be written (a full disk, a reader that went away).
+// usage, output that cannot be written (a full disk, a reader that went away), and the load
+// record as kv402 record reads it.
 
 #include "srecord_text.h"
 #include "workspace.h"
@@ -8,6 +9,7 @@
 #include "tools/kv402/usage.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTest>
 
@@ -85,6 +87,8 @@ private Q_SLOTS:
     void outputToFullDisk_data();
     void outputToFullDisk();
     void readerGoneAway();
+    void record_data();
+    void record();
 };
 
 void CommandLineTest::help_data()
@@ -216,6 +220,58 @@ void CommandLineTest::readerGoneAway()
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QString());
+}
+
+void CommandLineTest::record_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray one = line("COM1");
+    const QByteArray two = line("COM2");
+    const QByteArray halfLine = one.left(50) + '\n';
+    const QString record = "kv402 record: \"loads.jsonl\": ";
+    QTest::newRow("whole") << one + '\n' + two + '\n'
+                           << QStringList{} << 0 << QStringList{"COM1", "COM2"} << QString();
+    QTest::newRow("half a line, then good lines")
+        << halfLine + one + '\n' + two + '\n'
+        << QStringList{} << 0 << QStringList{"COM1", "COM2"}
+        << record + "line 1 could not be read and is left out\n";
+    QTest::newRow("damaged lines, as JSON")
+        << one + '\n' + halfLine + two + '\n' + halfLine << QStringList{"--json"} << 0
+        << QStringList{"COM1", "COM2"}
+        << record + "lines 2, 4 could not be read and are left out\n";
+    QTest::newRow("no record") << QByteArray() << QStringList{} << 1 << QStringList{}
+                               << "kv402 record: cannot read \"loads.jsonl\": No such file or "
+                                  "directory\n";
+}
+
+void CommandLineTest::record()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, ports);
+    QFETCH(QString, error);
+
+    Workspace workspace;
+    if (!content.isEmpty())
+        workspace.writeFile("loads.jsonl", content);
+    const Run run = kv402(QStringList{"record", "--record", "loads.jsonl"} + arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.err, error);
+    QStringList printed;
+    for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith("START"))
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
+        printed.append(document.isObject() ? document.object().value("port").toString()
+                                           : line.section(' ', 1, 1, QString::SectionSkipEmpty));
+    }
+    QCOMPARE(printed, ports);
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

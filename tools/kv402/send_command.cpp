@@ -783,11 +783,23 @@ int recordCommand(const QStringList &arguments)
     const LoadRecord loadRecord(parser.isSet(record) ? parser.value(record)
                                                      : LoadRecord::defaultFileName());
     QString why;
-    const QList<LoadRecordEntry> entries = loadRecord.read(&why);
+    QList<int> unreadable;
+    const QList<LoadRecordEntry> entries = loadRecord.read(&why, &unreadable);
     if (!why.isEmpty()) {
         printError(QStringLiteral("kv402 record: cannot read \"%1\": %2\n")
                        .arg(loadRecord.fileName(), why));
         return Failure;
+    }
+    if (!unreadable.isEmpty()) {
+        // A line cut short or garbled: the table goes on without it, but not unnoticed.
+        QStringList numbers;
+        for (const int number : std::as_const(unreadable))
+            numbers.append(QString::number(number));
+        printError(QStringLiteral("kv402 record: \"%1\": %2 %3 could not be read and %4 left out\n")
+                       .arg(loadRecord.fileName(),
+                            numbers.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
+                            numbers.join(QStringLiteral(", ")),
+                            numbers.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")));
     }
     if (!parser.isSet(json)) {
         printOut(QStringLiteral("%1 %2 %3 %4 %5 %6\n")
