@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,31 @@ constexpr int FileMode = 0644;
 QString errnoText()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Closes a descriptor when it goes out of scope.
+struct FileDescriptor
+{
+    int fd;
+    ~FileDescriptor() { ::close(fd); }
+};
+
+bool lockExclusive(int fd)
+{
+    int locked = -1;
+    do {
+        locked = ::flock(fd, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    return locked == 0;
+}
+
+// Whether the file's last byte is not a line end: a line cut short that could not be taken back.
+bool endsInsideLine(int fd)
+{
+    struct stat st = {};
+    char last = '\n';
+    return ::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1
+           && last != '\n';
 }
 
 QString isoTime(const QDateTime &time)
@@ -148,47 +174,79 @@ bool LoadRecord::append(const LoadRecordEntry &entry, QString *error) const
         return false;
     };
     QDir().mkpath(QFileInfo(m_fileName).absolutePath());
-    // A FIFO in the record's place must not hold the load up.
+    // Read and write: the last byte tells whether the record ends with a whole line. A FIFO in
+    // the record's place must not hold the load up.
     const int fd = ::open(QFile::encodeName(m_fileName).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK,
+                          O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK,
                           FileMode);
     if (fd < 0)
         return fail(errnoText());
+    const FileDescriptor file{fd};
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return fail(QStringLiteral("it is not a regular file"));
-    }
+    // Writers take turns, so that a line cut short is taken back before another one follows it.
+    if (!lockExclusive(fd))
+        return fail(errnoText());
+
+    QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    if (endsInsideLine(fd))
+        line.prepend('\n');
     // The whole line in one write: appends of one line each never interleave.
-    const QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
-    const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
-    const QString why = written < 0 ? errnoText() : QString();
-    ::close(fd);
-    if (written != line.size())
-        return fail(why.isEmpty() ? QStringLiteral("the line was cut short") : why);
-    return true;
+    ssize_t written = -1;
+    do {
+        written = ::write(fd, line.constData(), size_t(line.size()));
+    } while (written < 0 && errno == EINTR);
+    if (written == line.size())
+        return true;
+    if (written < 0)
+        return fail(errnoText());
+
+    // Cut short, as on a full disk: the part written is taken back, as long as it still ends the
+    // file (a writer that ignores the lock may have appended behind it; its line must stay).
+    const QString cutShort = QStringLiteral("the line was cut short");
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end < written || ::fstat(fd, &st) != 0 || st.st_size != end)
+        return fail(cutShort);
+    if (::ftruncate(fd, end - written) != 0)
+        return fail(cutShort + QStringLiteral(" and could not be taken back: ") + errnoText());
+    return fail(cutShort);
 }
 
-QList<LoadRecordEntry> LoadRecord::read(QString *error) const
+QList<LoadRecordEntry> LoadRecord::read(QString *error, QList<int> *skippedLines) const
 {
     QList<LoadRecordEntry> entries;
+    const auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+    };
     const QFileInfo info(m_fileName);
     if (info.exists() && !info.isFile()) {
-        if (error)
-            *error = QStringLiteral("it is not a regular file");
+        fail(QStringLiteral("it is not a regular file"));
         return entries;
     }
     QFile file(m_fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        if (error && info.exists())
-            *error = file.errorString();
+        fail(file.errorString());
         return entries;
     }
+    int number = 0;
     while (!file.atEnd()) {
-        const QJsonDocument document = QJsonDocument::fromJson(file.readLine());
+        const QByteArray line = file.readLine();
+        // Nothing at all, not even a line end: the file could not be read further.
+        if (line.isEmpty())
+            break;
+        ++number;
+        if (line.trimmed().isEmpty())
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(line);
         if (document.isObject())
             entries.append(LoadRecordEntry::fromJson(document.object()));
+        else if (skippedLines)
+            skippedLines->append(number);
     }
+    if (file.error() != QFileDevice::NoError)
+        fail(file.errorString());
     return entries;
 }
 

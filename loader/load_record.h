@@ -46,8 +46,9 @@ QString currentHost();
 QString fileSha256(const QString &fileName);
 
 // The record of every load: one JSON object a line. Lines are appended whole, each in one write
-// to a file opened for appending, so loads that end together never mix their lines, from one
-// process or several.
+// to a file opened for appending under an exclusive lock, so loads that end together never mix
+// their lines, from one process or several. A line cut short (a full disk) is taken back, and a
+// line always starts on a line of its own, so one damaged line never hides the next.
 class LoadRecord
 {
 public:
@@ -60,8 +61,10 @@ public:
 
     // False, with the reason, when the line could not be written; a load goes on regardless.
     bool append(const LoadRecordEntry &entry, QString *error = nullptr) const;
-    // Every entry, oldest first; lines that are not entries are passed over.
-    QList<LoadRecordEntry> read(QString *error = nullptr) const;
+    // Every entry, oldest first. Lines that are not entries are passed over; their numbers,
+    // counted from 1, go to skippedLines (blank lines hold nothing and are not counted as such).
+    // A record that does not exist is an error.
+    QList<LoadRecordEntry> read(QString *error = nullptr, QList<int> *skippedLines = nullptr) const;
 
 private:
     QString m_fileName;

@@ -56,7 +56,7 @@ if(EXISTS ${helper})
         RESULT_VARIABLE result
         OUTPUT_VARIABLE output
         ERROR_VARIABLE output)
-    if(NOT result EQUAL 2 OR NOT output MATCHES "usage: kv402 catalogue build")
+    if(NOT result EQUAL 2 OR NOT output MATCHES "Usage: kv402 catalogue build")
         list(APPEND failures "the installed kv402 cannot run its catalogue command (${result}): ${output}")
     endif()
 endif()

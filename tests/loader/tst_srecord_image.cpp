@@ -499,9 +499,9 @@ void SrecordImageTest::imageTool_data()
     QTest::newRow("missing file") << QByteArray() << QStringList{"NONE.S28", "-o", "out.bin"} << 1
                                   << QByteArray("old") << QByteArray("\"NONE.S28\" does not exist");
     QTest::newRow("no output named") << twoBlocks << QStringList{"DATA.S28"} << 2
-                                     << QByteArray("old") << QByteArray("usage: kv402 image");
+                                     << QByteArray("old") << QByteArray("Usage: kv402 image");
     QTest::newRow("two data files") << twoBlocks << QStringList{"DATA.S28", "DATA.S28", "-o", "x"}
-                                    << 2 << QByteArray("old") << QByteArray("usage: kv402 image");
+                                    << 2 << QByteArray("old") << QByteArray("Usage: kv402 image");
 }
 
 void SrecordImageTest::imageTool()

@@ -8,6 +8,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,18 +18,6 @@
 #include <unistd.h>
 
 namespace Kv402::Tool {
-
-void printOut(const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
-
-void printError(const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
 
 namespace {
 
@@ -110,12 +99,18 @@ int dump(const QString &fileName)
 int catalogueCommand(const QStringList &arguments)
 {
     const QString verb = arguments.value(0);
+    const bool help = std::any_of(arguments.begin(), arguments.end(), [](const QString &argument) {
+        return argument == QLatin1String("--help") || argument == QLatin1String("-h");
+    });
+    if (help) {
+        printOut(QString::fromLatin1(CatalogueUsage));
+        return Success;
+    }
     if (verb == QLatin1String("build") && arguments.size() == 3)
         return build(arguments.at(1), arguments.at(2));
     if (verb == QLatin1String("dump") && arguments.size() == 2)
         return dump(arguments.at(1));
-    printError(QStringLiteral("usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
-                              "       kv402 catalogue dump CATALOGUE\n"));
+    printError(QString::fromLatin1(CatalogueUsage));
     return Usage;
 }
 

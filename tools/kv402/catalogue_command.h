@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/kv402/commands.h"
+#include "tools/kv402/output.h"
 
 #include <QStringList>
 
@@ -9,9 +10,5 @@ namespace Kv402::Tool {
 
 // kv402 catalogue build SOURCE.sql CATALOGUE, kv402 catalogue dump CATALOGUE.
 int catalogueCommand(const QStringList &arguments);
-
-// Prints to the standard streams.
-void printOut(const QString &text);
-void printError(const QString &text);
 
 } // namespace Kv402::Tool

@@ -2,43 +2,52 @@
 // itself and starts this program, with the same arguments, for every other one.
 
 #include "tools/kv402/catalogue_command.h"
+#include "tools/kv402/output.h"
 #include "tools/kv402/ports_command.h"
 #include "tools/kv402/send_command.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 using namespace Kv402::Tool;
 
 namespace {
 
-const char UsageText[] = "usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
-                         "       kv402 catalogue dump CATALOGUE\n"
-                         "       kv402 image DATAFILE -o OUT.bin\n"
-                         "       kv402 send (--file DATA | --revision R --version V --language L) "
-                         "(--port COMn | --device PATH | --simulate COMn=PROFILE)... [OPTIONS]\n"
-                         "       kv402 record [--json] [--since DATE] [--record FILE]\n"
-                         "       kv402 ports [--json]\n"
-                         "       kv402 --version\n";
-
-} // namespace
-
-int main(int argc, char *argv[])
+int runCommand(const QString &command, const QStringList &arguments)
 {
-    QCoreApplication app(argc, argv);
-    QStringList arguments = app.arguments().mid(1);
-    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
     if (command == QLatin1String("catalogue"))
         return catalogueCommand(arguments);
     if (command == QLatin1String("send"))
         return sendCommand(arguments);
     if (command == QLatin1String("record"))
         return recordCommand(arguments);
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-        printOut(QString::fromLatin1(UsageText));
-        return Success;
-    }
     if (command == QLatin1String("ports"))
         return portsCommand(arguments);
-    printError(QString::fromLatin1(UsageText));
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        printOut(QString::fromStdString(Kv402::toolUsage()));
+        return Success;
+    }
+    printError(QString::fromStdString(Kv402::toolUsage()));
     return Usage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // A reader that goes away (kv402 record | head -1) ends the output, not the program: the
+    // write fails with EPIPE and the command stops printing.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments().mid(1);
+    const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    const int status = runCommand(command, arguments);
+    const bool known = QStringList{QStringLiteral("catalogue"),
+                                   QStringLiteral("send"),
+                                   QStringLiteral("record"),
+                                   QStringLiteral("ports")}
+                           .contains(command);
+    return finishOutput(status,
+                        known ? QStringLiteral("kv402 ") + command : QStringLiteral("kv402"));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/kv402/usage.h"
+
 #include <span>
 
 // The subcommands of the kv402 tool. Each takes the arguments after its name and returns the

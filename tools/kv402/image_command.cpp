@@ -23,8 +23,6 @@ namespace {
 // How many lines with a wrong checksum are named; the count covers them all.
 constexpr size_t ListedChecksumLines = 10;
 
-const char ImageUsage[] = "usage: kv402 image DATAFILE -o OUT.bin\n";
-
 // The image and the piece of the data file being read share one huge page where the system
 // offers them: on a virtual machine a page fault can cost 10 microseconds, and the image alone
 // spans 257 small pages, which would take longer than the whole reading.
@@ -160,6 +158,10 @@ int imageCommand(std::span<const char *const> arguments)
         if (argument == "-o" && target.empty() && i + 1 < arguments.size()) {
             target = arguments[++i];
             continue;
+        }
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(ImageUsage, stdout);
+            return Success;
         }
         if (argument.starts_with('-') || !source.empty())
             return usage();

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -63,15 +64,39 @@ int runHelper(char *argv[])
     return Failure;
 }
 
+// Flushes and closes standard output after a command run here, and returns the exit status to
+// use: status as it is when all output was written; Failure in place of Success when the reader
+// went away (quietly) or a write failed (saying so on standard error).
+int finishOutput(int status, const char *command)
+{
+    const bool failedBefore = std::ferror(stdout) != 0;
+    errno = 0;
+    if (std::fclose(stdout) == 0 && !failedBefore)
+        return status;
+    const int error = errno;
+    // A reader that went away wants no more: no message.
+    if (error != EPIPE) {
+        std::fprintf(stderr,
+                     "%s: cannot write the output: %s\n",
+                     command,
+                     error != 0 ? std::strerror(error) : "a write failed");
+    }
+    return status == Success ? Failure : status;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    const bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
+    const bool image = argc > 1 && std::strcmp(argv[1], "image") == 0;
+    if (!version && !image)
+        return runHelper(argv);
+    // A closed pipe ends the output, not the program: the failed write tells.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (version) {
         std::printf("kv402 %s\n", KV402_VERSION);
-        return Success;
+        return finishOutput(Success, "kv402");
     }
-    if (argc > 1 && std::strcmp(argv[1], "image") == 0)
-        return imageCommand({argv + 2, size_t(argc - 2)});
-    return runHelper(argv);
+    return finishOutput(imageCommand({argv + 2, size_t(argc - 2)}), "kv402 image");
 }

@@ -1,8 +1,9 @@
 #include "tools/kv402/ports_command.h"
 
 #include "loader/port_identity.h"
-#include "tools/kv402/catalogue_command.h"
+#include "tools/kv402/output.h"
 
+#include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,7 +14,6 @@ namespace Kv402::Tool {
 
 namespace {
 
-const char UsageText[] = "usage: kv402 ports [--json]\n";
 const char DialoutHint[] = "Only members of the group dialout may open serial ports: "
                            "sudo usermod -aG dialout $USER, then log out and in again.\n";
 // Stands in the table for what the system does not know.
@@ -143,11 +143,23 @@ QString json(const QList<PortListing> &ports)
 
 int portsCommand(const QStringList &arguments)
 {
-    const bool asJson = arguments == QStringList{QStringLiteral("--json")};
-    if (!arguments.isEmpty() && !asJson) {
-        printError(QString::fromLatin1(UsageText));
+    QCommandLineParser parser;
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("One JSON array of the ports."));
+    parser.addOption(jsonOption);
+    const QCommandLineOption help = addHelpOption(parser);
+    if (!parser.parse(QStringList{QStringLiteral("kv402 ports")} + arguments)
+        || !parser.positionalArguments().isEmpty()) {
+        const QString why = parser.errorText().isEmpty()
+                                ? QStringLiteral("unexpected \"%1\"")
+                                      .arg(parser.positionalArguments().value(0))
+                                : parser.errorText();
+        printError(QStringLiteral("kv402 ports: %1\n").arg(why) + QString::fromLatin1(PortsUsage));
         return Usage;
     }
+    if (parser.isSet(help))
+        return printHelp(PortsUsage, parser);
+    const bool asJson = parser.isSet(jsonOption);
     const QList<PortListing> ports = listPorts();
     if (asJson) {
         printOut(json(ports));

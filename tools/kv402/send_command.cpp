@@ -1073,18 +1073,19 @@ int recordCommand(const QStringList &arguments)
                                     QStringLiteral("The load record."),
                                     QStringLiteral("FILE"));
     parser.addOptions({json, since, record});
-    parser.addHelpOption();
-    const QString usage = QStringLiteral(
-        "usage: kv402 record [--json] [--since DATE] [--record FILE]\n");
+    const QCommandLineOption help = addHelpOption(parser);
+    const QString usage = QString::fromLatin1(RecordUsage);
     if (!parser.parse(QStringList{QStringLiteral("kv402 record")} + arguments)
         || !parser.positionalArguments().isEmpty()) {
-        printError(QStringLiteral("kv402 record: %1\n").arg(parser.errorText()) + usage);
+        const QString why = parser.errorText().isEmpty()
+                                ? QStringLiteral("unexpected \"%1\"")
+                                      .arg(parser.positionalArguments().value(0))
+                                : parser.errorText();
+        printError(QStringLiteral("kv402 record: %1\n").arg(why) + usage);
         return Usage;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        printOut(usage + QLatin1Char('\n') + parser.helpText());
-        return Success;
-    }
+    if (parser.isSet(help))
+        return printHelp(RecordUsage, parser);
     QDateTime from;
     if (parser.isSet(since)) {
         from = QDateTime::fromString(parser.value(since), Qt::ISODate);
@@ -1098,11 +1099,23 @@ int recordCommand(const QStringList &arguments)
     const LoadRecord loadRecord(parser.isSet(record) ? parser.value(record)
                                                      : LoadRecord::defaultFileName());
     QString why;
-    const QList<LoadRecordEntry> entries = loadRecord.read(&why);
+    QList<int> unreadable;
+    const QList<LoadRecordEntry> entries = loadRecord.read(&why, &unreadable);
     if (!why.isEmpty()) {
         printError(QStringLiteral("kv402 record: cannot read \"%1\": %2\n")
                        .arg(loadRecord.fileName(), why));
         return Failure;
+    }
+    if (!unreadable.isEmpty()) {
+        // A line cut short or garbled: the table goes on without it, but not unnoticed.
+        QStringList numbers;
+        for (const int number : std::as_const(unreadable))
+            numbers.append(QString::number(number));
+        printError(QStringLiteral("kv402 record: \"%1\": %2 %3 could not be read and %4 left out\n")
+                       .arg(loadRecord.fileName(),
+                            numbers.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
+                            numbers.join(QStringLiteral(", ")),
+                            numbers.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")));
     }
     if (!parser.isSet(json)) {
         printOut(QStringLiteral("%1 %2 %3 %4 %5 %6\n")
@@ -1114,6 +1127,9 @@ int recordCommand(const QStringList &arguments)
                      .arg(QStringLiteral("FILE")));
     }
     for (const LoadRecordEntry &entry : entries) {
+        // Once the output has failed, the rest would be dropped anyway.
+        if (outputState() != OutputState::Good)
+            break;
         if (from.isValid() && entry.started < from)
             continue;
         if (parser.isSet(json)) {

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+// The usage of every kv402 command, in one place: each command's --help and usage errors, and
+// kv402 --help, which is made of them all. Plain text, for the kv402 program without Qt as well.
+// (In Kv402 rather than Kv402::Tool, so that a command's own constant of the same name, where one
+// is left, still takes precedence inside Kv402::Tool.)
+namespace Kv402 {
+
+inline constexpr char CatalogueUsage[] = "Usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"
+                                         "       kv402 catalogue dump CATALOGUE\n";
+inline constexpr char ImageUsage[] = "Usage: kv402 image DATAFILE -o OUT.bin\n";
+inline constexpr char SendUsage[]
+    = "Usage: kv402 send (--file DATA | --revision R --version V --language L [--catalogue FILE])\n"
+      "                  (--port COMn | --device PATH | --simulate COMn=PROFILE)...\n"
+      "                  [--accept-bad-checksums] [--cable-wait SECONDS] [--again]\n"
+      "                  [--json] [--record FILE] [--fast]\n";
+inline constexpr char RecordUsage[]
+    = "Usage: kv402 record [--json] [--since DATE] [--record FILE]\n";
+inline constexpr char PortsUsage[] = "Usage: kv402 ports [--json]\n";
+inline constexpr char VersionUsage[] = "Usage: kv402 --version\n";
+
+// kv402 --help: every usage above, under one "Usage:".
+inline std::string toolUsage()
+{
+    constexpr std::string_view Lead = "Usage: ";
+    std::string usage;
+    for (const std::string_view text :
+         {CatalogueUsage, ImageUsage, SendUsage, RecordUsage, PortsUsage, VersionUsage}) {
+        if (usage.empty())
+            usage = text;
+        else
+            usage.append(Lead.size(), ' ').append(text.substr(Lead.size()));
+    }
+    return usage;
+}
+
+} // namespace Kv402
