@@ -515,7 +515,7 @@ void SendTest::wrongUsage()
     workspace.writeFile("D.S28", dataFile(1));
     const Run run = kv402(QStringList{"send"} + arguments);
     QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.contains("usage: kv402 send"), qPrintable(run.err));
+    QVERIFY2(run.err.contains("Usage: kv402 send"), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.section('\n', 0, 0).contains(named), qPrintable(run.err));
 }

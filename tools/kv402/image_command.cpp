@@ -20,9 +20,6 @@ namespace Kv402::Tool {
 
 namespace {
 
-// How many lines with a wrong checksum are named; the count covers them all.
-constexpr size_t ListedChecksumLines = 10;
-
 // The image and the piece of the data file being read share one huge page where the system
 // offers them: on a virtual machine a page fault can cost 10 microseconds, and the image alone
 // spans 257 small pages, which would take longer than the whole reading.
@@ -60,15 +57,15 @@ void printError(const std::string &text)
     std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
-std::string wrongChecksumSummary(const std::vector<std::int64_t> &lines)
+std::string wrongChecksumSummary(const RecordReading &reading)
 {
-    std::string summary = std::to_string(lines.size());
-    if (lines.empty())
+    std::string summary = std::to_string(reading.wrongChecksumCount);
+    if (reading.wrongChecksumLines.empty())
         return summary;
     summary += " (lines ";
-    for (size_t i = 0; i < std::min(lines.size(), ListedChecksumLines); ++i)
-        summary += (i > 0 ? ", " : "") + std::to_string(lines[i]);
-    if (lines.size() > ListedChecksumLines)
+    for (size_t i = 0; i < reading.wrongChecksumLines.size(); ++i)
+        summary += (i > 0 ? ", " : "") + std::to_string(reading.wrongChecksumLines[i]);
+    if (reading.wrongChecksumCount > std::int64_t(reading.wrongChecksumLines.size()))
         summary += ", ...";
     return summary + ')';
 }
@@ -143,7 +140,7 @@ int writeImage(const std::string &source, const std::string &target)
     std::printf("blocks: %d\nhighest index: 0x%X\nwrong checksums: %s\n",
                 blocks,
                 unsigned(reading.imageEnd),
-                wrongChecksumSummary(reading.wrongChecksumLines).c_str());
+                wrongChecksumSummary(reading).c_str());
     return Success;
 }
 

@@ -16,6 +16,8 @@ int failure = 0;
 // Whether anything was handed to standard output at all.
 bool written = false;
 bool finished = false;
+// A closed pipe does not fail the command.
+bool closingTolerated = false;
 
 void noteFailure(int error)
 {
@@ -84,7 +86,14 @@ int finishOutput(int status, const QString &command)
             printError(QStringLiteral("%1: cannot write the output: %2\n").arg(command, reason));
         }
     }
-    return state != OutputState::Good && status == Success ? Failure : status;
+    const bool failed = state == OutputState::Failed
+                        || (state == OutputState::Closed && !closingTolerated);
+    return failed && status == Success ? Failure : status;
+}
+
+void tolerateClosedOutput()
+{
+    closingTolerated = true;
 }
 
 QCommandLineOption addHelpOption(QCommandLineParser &parser)

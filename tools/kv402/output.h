@@ -26,10 +26,14 @@ OutputState outputState();
 
 // Flushes and closes standard output, and returns the exit status to use: status as it is when
 // all output was written. When the reader went away it returns Failure in place of Success,
-// without a message; when a write failed it prints "<command>: cannot write the output:
+// without a message, unless tolerateClosedOutput() was called; when a write failed it prints "<command>: cannot write the output:
 // <reason>" on standard error and returns Failure in place of Success. Later calls return the
 // same without printing again.
 int finishOutput(int status, const QString &command);
+
+// For a command whose output only accompanies its work (kv402 send, whose loads end as they
+// end): a reader that goes away no longer makes finishOutput() fail it.
+void tolerateClosedOutput();
 
 // Adds -h and --help alone: QCommandLineParser::addHelpOption() adds --help-all too, which lists
 // Qt's own options, of no use to a command.

@@ -12,6 +12,7 @@
 #include "simulator/simulated_terminal.h"
 #include "simulator/terminal_profiles.h"
 #include "tools/kv402/catalogue_command.h"
+#include "tools/kv402/output.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -69,43 +70,20 @@ const QLatin1StringView DataFileUnusable{"data-file-unusable"};
 const QLatin1StringView Completed{"completed"};
 const QLatin1StringView SimulatedDevice{"simulated terminal"};
 
-const char SendUsage[]
-    = "usage: kv402 send (--file DATA | --revision R --version V --language L [--catalogue FILE])\n"
-      "                  (--port COMn | --device PATH | --simulate COMn=PROFILE)...\n"
-      "                  [--accept-bad-checksums] [--cable-wait SECONDS] [--again]\n"
-      "                  [--json] [--record FILE] [--fast]\n";
-
-// Standard output. The loads go on whatever becomes of it: once its reader has gone (a closed
-// pipe) nothing more is written, quietly; any other failure (a full disk) is told at the end and
-// fails the command.
-struct Output
-{
-    enum class State { Good, Closed, Failed };
-    State state = State::Good;
-    int error = 0;
-};
-Output output;
-
-void writeOut(const QByteArray &bytes)
-{
-    if (output.state != Output::State::Good)
-        return;
-    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size())
-        && std::fflush(stdout) == 0) {
-        return;
-    }
-    output.error = errno;
-    output.state = output.error == EPIPE ? Output::State::Closed : Output::State::Failed;
-}
-
+// Standard output accompanies the loads, which go on whatever becomes of it: once its reader has
+// gone (a closed pipe) nothing more is written; any other failure (a full disk) is told at the
+// end and fails the command.
 void printLine(const QString &line)
 {
-    writeOut(line.toLocal8Bit() + '\n');
+    printOut(line + QLatin1Char('\n'));
+    flushOut();
 }
 
 void printJson(const QJsonObject &object)
 {
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+    printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact))
+             + QLatin1Char('\n'));
+    flushOut();
 }
 
 // A name as a terminal shows it: control characters, which could move the cursor or end the
@@ -671,7 +649,8 @@ private:
             text += QStringLiteral("\x1b[2K") + line.left(width) + QLatin1Char('\n');
         }
         m_drawnLines = int(m_loads.size());
-        writeOut(text.toLocal8Bit());
+        printOut(text);
+        flushOut();
     }
 
     void watchSignals()
@@ -734,7 +713,7 @@ private:
 
     int summary()
     {
-        int status = exitStatus();
+        const int status = exitStatus();
         if (m_options.json) {
             QJsonArray results;
             int loads = 0;
@@ -774,17 +753,7 @@ private:
             }
         }
         // Whatever was sent, output that could not be written is a failure of the command.
-        if (std::fflush(stdout) != 0 && output.state == Output::State::Good) {
-            output.error = errno;
-            output.state = errno == EPIPE ? Output::State::Closed : Output::State::Failed;
-        }
-        if (output.state == Output::State::Failed) {
-            printError(QStringLiteral("kv402 send: cannot write the output: %1\n")
-                           .arg(QString::fromLocal8Bit(std::strerror(output.error))));
-            if (status == Success)
-                status = Failure;
-        }
-        return status;
+        return finishOutput(status, QStringLiteral("kv402 send"));
     }
 
     std::vector<Target> m_targets;
@@ -898,14 +867,12 @@ int sendCommand(const QStringList &arguments)
                        json,
                        record,
                        fast});
-    parser.addHelpOption();
+    const QCommandLineOption help = addHelpOption(parser);
 
     if (!parser.parse(QStringList{QStringLiteral("kv402 send")} + arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        printOut(QString::fromLatin1(SendUsage) + QLatin1Char('\n') + parser.helpText());
-        return Success;
-    }
+    if (parser.isSet(help))
+        return printHelp(SendUsage, parser);
     if (!parser.positionalArguments().isEmpty())
         return usageError(
             QStringLiteral("unexpected \"%1\"").arg(parser.positionalArguments().first()));
@@ -1058,6 +1025,8 @@ int sendCommand(const QStringList &arguments)
         return NothingSent;
     }
 
+    // The loads go on without a reader: their outcomes make the exit status.
+    tolerateClosedOutput();
     Send send(std::move(targets), options, LoadRecord(recordFile), reading.image.blockCount());
     return send.run();
 }
