@@ -1,6 +1,5 @@
 #include "loader/load_record.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -141,17 +140,6 @@ QString currentUser()
 QString currentHost()
 {
     return QSysInfo::machineHostName();
-}
-
-QString fileSha256(const QString &fileName)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return {};
-    return QString::fromLatin1(hash.result().toHex());
 }
 
 LoadRecord::LoadRecord(QString fileName)

@@ -42,8 +42,6 @@ QString outcomeName(LinkOutcome outcome);
 // The user and host a record names.
 QString currentUser();
 QString currentHost();
-// The SHA-256 of a file's bytes in hex; empty when it cannot be read.
-QString fileSha256(const QString &fileName);
 
 // The record of every load: one JSON object a line. Lines are appended whole, each in one write
 // to a file opened for appending under an exclusive lock, so loads that end together never mix
