@@ -224,6 +224,10 @@ private Q_SLOTS:
     void closingDuringARun();
     void endOfSession_data();
     void endOfSession();
+    void loadsEndedByClosingAreRecorded_data();
+    void loadsEndedByClosingAreRecorded();
+    void recordNamesTheRevisionOfTheTable_data();
+    void recordNamesTheRevisionOfTheTable();
 
 private:
     Test::SettingsFolder m_settings;
@@ -879,6 +883,90 @@ void LoadRunTest::endOfSession()
     loader.verifyPortClosedCleanly();
     settings.sync();
     QVERIFY(settings.contains("Settings/MainLeft"));
+}
+
+void LoadRunTest::loadsEndedByClosingAreRecorded_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("window closed, Yes to stop it and exit") << "closed";
+    QTest::newRow("end of session (shutdown signal, logging off)") << "session";
+}
+
+// A load that the end of the program stops leaves a terminal half loaded: the record says so,
+// with the blocks done, before the program ends.
+void LoadRunTest::loadsEndedByClosingAreRecorded()
+{
+    QFETCH(QString, how);
+
+    const LoadRecord record;
+    const qsizetype recorded = record.read().size();
+    Loader loader(paced());
+    startLongLoad(loader);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY(loader.window->ProgressBar_Cicli->value() >= 2);
+    const int shown = loader.window->ProgressBar_Cicli->value();
+
+    if (how == "closed") {
+        loader.messages.answers.enqueue(Yes);
+        QVERIFY(loader.window->close());
+    } else {
+        loader.window->endSession();
+    }
+    QVERIFY(!loader.window->isVisible());
+    loader.verifyPortClosedCleanly();
+
+    // Recorded by the time the window has gone, without the event loop running again.
+    const QList<LoadRecordEntry> entries = record.read();
+    QCOMPARE(entries.size(), recorded + 1);
+    const LoadRecordEntry &entry = entries.last();
+    QCOMPARE(entry.outcome, "stopped");
+    QCOMPARE(entry.port, "COM1");
+    QCOMPARE(entry.revision, "1");
+    QCOMPARE(entry.of, 40);
+    int blocksSent = 0;
+    for (const SimulatedTerminal::Event &event : loader.terminal->events()) {
+        if (event.kind == SimulatedTerminal::Event::Kind::PcSent && event.bytes.size() == Block)
+            ++blocksSent;
+    }
+    QVERIFY2(entry.blocks >= shown && entry.blocks <= blocksSent && entry.blocks < 40,
+             qPrintable(QString("%1 blocks recorded, %2 shown, %3 sent")
+                            .arg(entry.blocks)
+                            .arg(shown)
+                            .arg(blocksSent)));
+    QVERIFY(entry.ended >= entry.started);
+
+    // Nothing is recorded twice when the window goes.
+    loader.window.reset();
+    QCOMPARE(record.read().size(), recorded + 1);
+}
+
+void LoadRunTest::recordNamesTheRevisionOfTheTable_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("\"9\" typed after \"1\"") << "19";
+    QTest::newRow("another revision's name typed") << "2";
+    QTest::newRow("text cleared") << "";
+}
+
+// Combo1 takes typed text, which chooses nothing: the data file is still the one revision 1's
+// table named, and the record says revision 1.
+void LoadRunTest::recordNamesTheRevisionOfTheTable()
+{
+    QFETCH(QString, typed);
+
+    const LoadRecord record;
+    const qsizetype recorded = record.read().size();
+    Loader loader;
+    loader.writeBlocks(2);
+    loader.window->Combo1->setEditText(typed);
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+
+    const QList<LoadRecordEntry> entries = record.read();
+    QCOMPARE(entries.size(), recorded + 1);
+    QCOMPARE(entries.last().revision, "1");
+    QVERIFY(entries.last().dataFile.endsWith("/DATA.S28"));
 }
 
 QTEST_MAIN(LoadRunTest)
