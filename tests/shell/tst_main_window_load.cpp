@@ -21,7 +21,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
+
 #include <csignal>
+
+#include <sys/resource.h>
 
 using namespace Kv402;
 using namespace std::chrono_literals;
@@ -228,6 +234,7 @@ private Q_SLOTS:
     void loadsEndedByClosingAreRecorded();
     void recordNamesTheRevisionOfTheTable_data();
     void recordNamesTheRevisionOfTheTable();
+    void recordAtTheFileSizeLimit();
 
 private:
     Test::SettingsFolder m_settings;
@@ -967,6 +974,37 @@ void LoadRunTest::recordNamesTheRevisionOfTheTable()
     QCOMPARE(entries.size(), recorded + 1);
     QCOMPARE(entries.last().revision, "1");
     QVERIFY(entries.last().dataFile.endsWith("/DATA.S28"));
+}
+
+// With the record at the file-size limit (ulimit -f) the record cannot grow: the window programs
+// ignore SIGXFSZ, so the write fails and is logged, and the load ends as usual.
+void LoadRunTest::recordAtTheFileSizeLimit()
+{
+    const LoadRecord record;
+    Loader loader;
+    loader.writeBlocks(2);
+    if (record.read().isEmpty()) {
+        LoadRecordEntry entry;
+        entry.outcome = "completed";
+        QVERIFY(record.append(entry));
+    }
+    const qsizetype recorded = record.read().size();
+    const auto size = rlim_t(QFileInfo(record.fileName()).size());
+
+    ignoreFileSizeLimitSignal();
+    struct rlimit before = {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0);
+    struct rlimit limited = before;
+    limited.rlim_cur = size;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &before); });
+
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("^Cannot write the load record .*loads\\.jsonl: .+"));
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+    QVERIFY(loader.window->isVisible());
+    QCOMPARE(record.read().size(), recorded);
 }
 
 QTEST_MAIN(LoadRunTest)
