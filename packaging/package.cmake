@@ -50,8 +50,8 @@ picks the terminal's firmware revision, the software version and its language;
 the program looks the choice up in the catalogue Versioni.mdb, reads the
 Motorola S-record data file that it names and sends it to the terminal, in
 English or Italian.
-The package holds the program, kv402master-demo with simulated terminals, and
-the kv402 tool, which turns data files into load images and builds and dumps
-catalogues.")
+The package holds the program, kv402master-demo with simulated terminals and
+its demo catalogue and data files, and the kv402 tool, which turns data files
+into load images and builds and dumps catalogues.")
 
 include(CPack)

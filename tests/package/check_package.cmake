@@ -76,6 +76,12 @@ set(expected_files
     usr/share/icons/hicolor/64x64/apps/kv402master.png
     usr/share/kv402master/help/kv402.hlp
     usr/share/kv402master/help/kv402ing.hlp
+    usr/share/kv402master/demo/Versioni.mdb
+    usr/share/kv402master/demo/catalogue.sql
+    usr/share/kv402master/demo/KV10ENG.S28
+    usr/share/kv402master/demo/KV50ENG.S28
+    usr/share/kv402master/demo/kv402.hlp
+    usr/share/kv402master/demo/kv402ing.hlp
     usr/share/man/man1/kv402.1.gz
     usr/share/man/man1/kv402master.1.gz
     usr/share/man/man1/kv402master-demo.1.gz
