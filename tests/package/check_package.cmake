@@ -37,7 +37,7 @@ if(NOT EXISTS ${deb})
 endif()
 
 # The control fields.
-set(fields Package Version Architecture Maintainer Section Depends Description)
+set(fields Package Version Architecture Maintainer Section Depends Recommends Description)
 run(0 control errors ${DPKG_DEB} --field ${deb} ${fields})
 foreach(field ${fields})
     string(REGEX MATCH "(^|\n)${field}: ([^\n]*)" line "${control}")
@@ -64,6 +64,11 @@ foreach(library libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libsqlci
         list(APPEND failures "Depends lacks ${library}: ${Depends}")
     endif()
 endforeach()
+
+# Qt's translations give the Italian interface Italian buttons.
+if(NOT Recommends MATCHES "(^|, )qt6-translations-l10n(,|$| )")
+    list(APPEND failures "Recommends lacks qt6-translations-l10n: \"${Recommends}\"")
+endif()
 
 # The files, below /usr.
 run(0 listing errors ${DPKG_DEB} --contents ${deb})
