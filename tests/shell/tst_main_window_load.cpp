@@ -235,6 +235,8 @@ private Q_SLOTS:
     void recordNamesTheRevisionOfTheTable_data();
     void recordNamesTheRevisionOfTheTable();
     void recordAtTheFileSizeLimit();
+    void typedPortNameSelectsThatPort_data();
+    void typedPortNameSelectsThatPort();
 
 private:
     Test::SettingsFolder m_settings;
@@ -1005,6 +1007,43 @@ void LoadRunTest::recordAtTheFileSizeLimit()
     QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
     QVERIFY(loader.window->isVisible());
     QCOMPARE(record.read().size(), recorded);
+}
+
+void LoadRunTest::typedPortNameSelectsThatPort_data()
+{
+    QTest::addColumn<QString>("finish");
+    QTest::newRow("Enter") << "enter";
+    QTest::newRow("Send pressed at once") << "send";
+}
+
+// A port's name typed exactly over the port list selects that entry once the text is finished
+// (Enter, or the focus leaving the list, as pressing Send does): the load goes to the port the
+// list then shows. Other text selects none (noPortSelected).
+void LoadRunTest::typedPortNameSelectsThatPort()
+{
+    QFETCH(QString, finish);
+
+    Loader loader;
+    const auto third = std::make_shared<SimulatedTerminal>();
+    loader.ports.attach(3, third);
+    Test::pick(loader.window->Combo1, "1");
+    QComboBox *ports = loader.window->Combo_SerialPort;
+    QCOMPARE(Test::entries(ports), (QStringList{"COM1", "COM3"}));
+    QCOMPARE(ports->currentText(), "COM1");
+    loader.writeBlocks(2);
+
+    ports->setFocus();
+    QTRY_VERIFY(ports->lineEdit()->hasFocus());
+    ports->lineEdit()->selectAll();
+    QTest::keyClicks(ports->lineEdit(), "COM3");
+    if (finish == "enter")
+        QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+    loader.window->Combo_Send->setFocus();
+    QCOMPARE(ports->currentIndex(), 1);
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+    QCOMPARE(Test::headersSent(*third), 1);
+    QCOMPARE(loader.headersSent(), 0);
 }
 
 QTEST_MAIN(LoadRunTest)
