@@ -40,6 +40,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KV402_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own texts (the Yes, No, OK and Cancel buttons of every message) come from Qt's translations:
+# without them the Italian interface shows English buttons under Italian messages. The program
+# works without them, so they are recommended, which apt installs by default, rather than
+# depended on.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "load new software into the KV402 hand-held terminal")
 # Debian wants the lines of the long description under 80 columns.
@@ -50,8 +55,8 @@ picks the terminal's firmware revision, the software version and its language;
 the program looks the choice up in the catalogue Versioni.mdb, reads the
 Motorola S-record data file that it names and sends it to the terminal, in
 English or Italian.
-The package holds the program, kv402master-demo with simulated terminals, and
-the kv402 tool, which turns data files into load images and builds and dumps
-catalogues.")
+The package holds the program, kv402master-demo with simulated terminals and
+its demo catalogue and data files, and the kv402 tool, which turns data files
+into load images and builds and dumps catalogues.")
 
 include(CPack)

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
@@ -352,8 +353,16 @@ MessageAnswer frmMain::showMessage(const Message &message)
 void frmMain::fail(const CatalogueError &error)
 {
     m_failed = true;
-    const QString text = withArguments(Texts::catalogueFailure(error.kind()).in(language()),
-                                       error.arguments());
+    QString text = withArguments(Texts::catalogueFailure(error.kind()).in(language()),
+                                 error.arguments());
+    // Without any catalogue the technician needs to know where it was looked for: started from
+    // the desktop's menu, the program works in the home folder.
+    if (error.kind() == CatalogueError::Kind::CannotOpen
+        && !QFileInfo::exists(error.arguments().value(0))) {
+        text += QLatin1Char(' ')
+                + Texts::NoCatalogueInWorkingFolder.in(language())
+                      .arg(QDir::toNativeSeparators(QDir::currentPath()));
+    }
     showMessage({text, MessageButtons::Ok, MessageIcon::Critical, MessageAnswer::Ok});
     // The program ends without its shutdown: nothing is saved.
     hide();

@@ -126,10 +126,14 @@ private:
     void ask(LoadSession *session, const LoadMessage &message) override;
     void withdraw(LoadSession *session) override;
     void loadFinished(LoadOutcome outcome);
-    void recordRun(const LoadRequest &request,
-                   const QString &version,
-                   const QString &language,
-                   const LoadRun &run);
+    // What the record names as the choice of a load.
+    struct RecordedChoice
+    {
+        QString revision;
+        QString version;
+        QString language;
+    };
+    void recordRun(const LoadRequest &request, const RecordedChoice &choice, const LoadRun &run);
     void showDisplay(const LoadDisplay &display);
     void setLoading(bool loading);
     void showLoadingCaption();
@@ -209,6 +213,10 @@ private:
     // chosen version and language.
     std::unique_ptr<CatalogueChoices> m_choices;
     QString strDataFile;
+    // The revision whose catalogue table is the current one, and the one whose table gave
+    // strDataFile. Combo1 takes typed text, so its text can name another revision, or none.
+    QString m_tableRevision;
+    QString m_dataFileRevision;
 };
 
 } // namespace Kv402

@@ -9,6 +9,7 @@
 #include "shell/message_box.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -142,7 +143,8 @@ void frmMain::Combo_Send_Click()
     request.versionFound = m_versionFound;
     request.dataFile = strDataFile;
     // Text typed over the selected entry leaves no entry selected: a load never goes to a port
-    // other than the one the window shows.
+    // other than the one the window shows. (Finishing the typing, with Enter or by leaving the
+    // list, selects the entry whose name was typed exactly; the list then shows that port.)
     const int selected = Combo_SerialPort->currentIndex();
     if (selected >= 0 && Combo_SerialPort->currentText() == Combo_SerialPort->itemText(selected))
         request.portNumber = portNumberOf(Combo_SerialPort->itemText(selected));
@@ -165,20 +167,25 @@ void frmMain::Combo_Send_Click()
             setLoading(true);
     });
     connect(session, &LoadSession::displayChanged, this, &frmMain::showDisplay);
-    // Every run is recorded with the choice it was made for.
+    // Every run is recorded with the choice it was made for: the revision is the one whose table
+    // named the data file, whatever has been typed into Combo1 since. The record goes with the
+    // session, not with the window's display: closing the window cuts the display off and still
+    // records the run that its stop ends (endLoad).
     connect(session,
             &LoadSession::runFinished,
-            this,
-            [this, request, version = Combo3->currentText(), language = Combo4->currentText()](
-                const LoadRun &run) { recordRun(request, version, language, run); });
+            session,
+            [this,
+             request,
+             choice = RecordedChoice{m_dataFileRevision,
+                                     Combo3->currentText(),
+                                     Combo4->currentText()}](const LoadRun &run) {
+                recordRun(request, choice, run);
+            });
     connect(session, &LoadSession::finished, this, &frmMain::loadFinished);
     session->start();
 }
 
-void frmMain::recordRun(const LoadRequest &request,
-                        const QString &version,
-                        const QString &language,
-                        const LoadRun &run)
+void frmMain::recordRun(const LoadRequest &request, const RecordedChoice &choice, const LoadRun &run)
 {
     LoadRecordEntry entry;
     entry.started = run.started;
@@ -187,9 +194,9 @@ void frmMain::recordRun(const LoadRequest &request,
     entry.host = currentHost();
     entry.port = portName(request.portNumber.value_or(0));
     entry.device = m_services.ports->describe(request.portNumber.value_or(0));
-    entry.revision = request.revision;
-    entry.version = version;
-    entry.language = language;
+    entry.revision = choice.revision;
+    entry.version = choice.version;
+    entry.language = choice.language;
     entry.dataFile = QFileInfo(request.dataFile).absoluteFilePath();
     entry.sha256 = run.sha256;
     entry.blocks = std::min(run.counters.blocksDone, run.counters.blockCount);
@@ -295,11 +302,16 @@ void frmMain::endLoad()
     m_closing = true;
     if (!m_session)
         return;
-    // Nothing of the session reaches the window any more; its thread ends within a stop-check
-    // interval, without needing this thread.
-    disconnect(m_session.get(), nullptr, this, nullptr);
-    m_session->stop();
-    m_session->wait();
+    LoadSession *session = m_session.get();
+    // Nothing of the session reaches the window's display any more; its thread ends within a
+    // stop-check interval, without needing this thread.
+    disconnect(session, nullptr, this, nullptr);
+    session->stop();
+    session->wait();
+    // The run that the stop ended has told its end through a queued call, still waiting for this
+    // thread: delivered now, it is recorded before the program ends (a terminal left half loaded
+    // is what the record most needs to tell).
+    QCoreApplication::sendPostedEvents(session, QEvent::MetaCall);
 }
 
 } // namespace Kv402

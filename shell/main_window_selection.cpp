@@ -65,7 +65,11 @@ void frmMain::Combo4_Click()
 
 void frmMain::chooseRevision()
 {
-    const RevisionChoice choice = m_choices->chooseRevision(Combo1->currentText());
+    const QString revision = Combo1->currentText();
+    const RevisionChoice choice = m_choices->chooseRevision(revision);
+    // A revision that names a table makes it the current one; any other text leaves the table.
+    if (choice.tabled)
+        m_tableRevision = revision;
 
     Combo3->clear();
     Combo4->clear();
@@ -111,6 +115,7 @@ void frmMain::showVersionRows(const VersionRows &rows)
     // another language.
     m_versionFound = rows.found;
     strDataFile = rows.dataFile;
+    m_dataFileRevision = m_tableRevision;
     List1->addItems(rows.devices);
 }
 

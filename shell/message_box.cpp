@@ -2,7 +2,10 @@
 
 #include "shell/texts.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace Kv402 {
 
@@ -22,6 +25,45 @@ QMessageBox::StandardButton standardButton(MessageAnswer answer)
     }
     return QMessageBox::Ok;
 }
+
+// While a message box is on screen, key presses that the keyboard repeats by itself (a key held
+// down) reach none of its buttons: holding Enter down answers one message, not the next ones
+// too. Only a key pressed anew answers.
+class AutoRepeatGuard : public QObject
+{
+public:
+    explicit AutoRepeatGuard(QWidget *box)
+        : m_box(box)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    ~AutoRepeatGuard() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+            break;
+        default:
+            return false;
+        }
+        if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
+            return false;
+        const auto widget = qobject_cast<QWidget *>(watched);
+        if (!widget || !m_box || (widget != m_box && !m_box->isAncestorOf(widget)))
+            return false;
+        // Accepted: a shortcut override keeps the key from the buttons' shortcuts too.
+        event->accept();
+        return true;
+    }
+
+private:
+    QPointer<QWidget> m_box;
+};
 
 } // namespace
 
@@ -56,6 +98,7 @@ MessageAnswer QtMessageBoxes::show(QWidget *parent, const Message &message)
     box.setDefaultButton(standardButton(message.defaultAnswer));
 
     m_open.append(&box);
+    const AutoRepeatGuard guard(&box);
     const int result = box.exec();
     m_open.removeAll(&box);
     switch (result) {

@@ -39,7 +39,8 @@ public:
     virtual void withdraw() = 0;
 };
 
-// The real message boxes.
+// The real message boxes. A key that the keyboard repeats because it is held down answers none
+// of them: holding Enter down answers one message, not the questions after it.
 class QtMessageBoxes : public MessageBoxes
 {
 public:

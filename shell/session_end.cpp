@@ -43,6 +43,14 @@ extern "C" void writeSignalByte(int)
 
 } // namespace
 
+void ignoreFileSizeLimitSignal()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
 SessionEnd::SessionEnd(frmMain *window)
     : m_window(window)
 {

@@ -130,6 +130,16 @@ inline Bilingual catalogueFailure(CatalogueError::Kind kind)
     return {english, english};
 }
 
+// Follows the catalogue failure when there is no catalogue at all: where the program looked and
+// how to set up a working folder. %1 the working folder's absolute path.
+inline constexpr Bilingual NoCatalogueInWorkingFolder{
+    "Il programma cerca il catalogo nella cartella da cui è stato avviato (%1); per preparare una "
+    "cartella di lavoro vedere \"man kv402master\" oppure, nel README, la sezione \"Installing, "
+    "and the technician's working folder\".",
+    "The program looks for the catalogue in the folder it was started in (%1); to set up a "
+    "working folder, see \"man kv402master\" or the README's section \"Installing, and the "
+    "technician's working folder\"."};
+
 inline constexpr Bilingual
     CheckCable{"Prima di iniziare controllare che il cavo sia collegato correttamente!",
                "Before loading please test that the cable is connected!"};

@@ -98,6 +98,65 @@ if(NOT failures)
     endif()
 endif()
 
+# The demo workspace, built: the demo catalogue with the SQL text it was built from, its data
+# files and the help files, for kv402master-demo to set up its own demo folder from.
+set(demo ${STAGE_DIR}/${DATADIR}/kv402master/demo)
+file(GLOB built_demo RELATIVE ${BUILD_DIR}/demo-workspace
+    ${BUILD_DIR}/demo-workspace/*.mdb ${BUILD_DIR}/demo-workspace/*.S28
+    ${BUILD_DIR}/demo-workspace/*.hlp)
+foreach(file Versioni.mdb KV10ENG.S28 KV50ENG.S28 kv402.hlp kv402ing.hlp)
+    if(NOT file IN_LIST built_demo)
+        list(APPEND failures "the build's demo workspace lacks ${file}")
+    endif()
+endforeach()
+foreach(file ${built_demo})
+    if(NOT EXISTS ${demo}/${file})
+        list(APPEND failures "missing ${demo}/${file}")
+    else()
+        same_content(${demo}/${file} ${BUILD_DIR}/demo-workspace/${file})
+    endif()
+endforeach()
+if(NOT EXISTS ${demo}/catalogue.sql)
+    list(APPEND failures "missing ${demo}/catalogue.sql")
+else()
+    same_content(${demo}/catalogue.sql ${SOURCE_DIR}/demo/catalogue.sql)
+endif()
+
+# Started where there is no catalogue (from the menu: the home folder), the installed demo program
+# sets up its demo folder in the user's data folder and works there. It runs until it is ended:
+# once the last file (in name order) is there, SIGTERM ends it.
+set(demo_user ${STAGE_DIR}-demo-user)
+set(demo_folder ${demo_user}/data/KV402Master/demo)
+file(REMOVE_RECURSE ${demo_user})
+file(MAKE_DIRECTORY ${demo_user}/start ${demo_user}/data ${demo_user}/config)
+set(ENV{QT_QPA_PLATFORM} offscreen)
+set(ENV{XDG_DATA_HOME} ${demo_user}/data)
+set(ENV{XDG_CONFIG_HOME} ${demo_user}/config)
+execute_process(
+    COMMAND sh -c [=[
+        "$1" & program=$!
+        while kill -0 "$program" 2>/dev/null && ! [ -f "$2/kv402ing.hlp" ]; do sleep 0.1; done
+        kill -TERM "$program" 2>/dev/null
+        wait "$program"
+    ]=] sh ${STAGE_DIR}/${BINDIR}/kv402master-demo ${demo_folder}
+    WORKING_DIRECTORY ${demo_user}/start
+    RESULT_VARIABLE result
+    OUTPUT_VARIABLE output
+    ERROR_VARIABLE output)
+foreach(file ${built_demo})
+    if(NOT EXISTS ${demo_folder}/${file})
+        list(APPEND failures "kv402master-demo did not set up ${demo_folder}/${file} (${result}): ${output}")
+        break()
+    endif()
+endforeach()
+if(output MATCHES "Cannot|No catalogue")
+    list(APPEND failures "kv402master-demo (${result}): ${output}")
+endif()
+file(GLOB left_in_start ${demo_user}/start/*)
+if(left_in_start)
+    list(APPEND failures "kv402master-demo wrote into the folder it was started in: ${left_in_start}")
+endif()
+
 # The manual pages, compressed; the demo program's is the window's. The files that only the Debian
 # package carries stay out of a plain installation.
 set(man ${STAGE_DIR}/${MANDIR}/man1)
@@ -121,4 +180,4 @@ if(failures)
     list(JOIN failures "\n" text)
     message(FATAL_ERROR "${text}")
 endif()
-message(STATUS "Installed into ${STAGE_DIR}: programs, desktop entry, icon, help files and manual pages")
+message(STATUS "Installed into ${STAGE_DIR}: programs, desktop entry, icon, help files, demo workspace and manual pages")

@@ -37,7 +37,7 @@ if(NOT EXISTS ${deb})
 endif()
 
 # The control fields.
-set(fields Package Version Architecture Maintainer Section Depends Description)
+set(fields Package Version Architecture Maintainer Section Depends Recommends Description)
 run(0 control errors ${DPKG_DEB} --field ${deb} ${fields})
 foreach(field ${fields})
     string(REGEX MATCH "(^|\n)${field}: ([^\n]*)" line "${control}")
@@ -65,6 +65,11 @@ foreach(library libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libsqlci
     endif()
 endforeach()
 
+# Qt's translations give the Italian interface Italian buttons.
+if(NOT Recommends MATCHES "(^|, )qt6-translations-l10n(,|$| )")
+    list(APPEND failures "Recommends lacks qt6-translations-l10n: \"${Recommends}\"")
+endif()
+
 # The files, below /usr.
 run(0 listing errors ${DPKG_DEB} --contents ${deb})
 set(expected_files
@@ -76,6 +81,12 @@ set(expected_files
     usr/share/icons/hicolor/64x64/apps/kv402master.png
     usr/share/kv402master/help/kv402.hlp
     usr/share/kv402master/help/kv402ing.hlp
+    usr/share/kv402master/demo/Versioni.mdb
+    usr/share/kv402master/demo/catalogue.sql
+    usr/share/kv402master/demo/KV10ENG.S28
+    usr/share/kv402master/demo/KV50ENG.S28
+    usr/share/kv402master/demo/kv402.hlp
+    usr/share/kv402master/demo/kv402ing.hlp
     usr/share/man/man1/kv402.1.gz
     usr/share/man/man1/kv402master.1.gz
     usr/share/man/man1/kv402master-demo.1.gz

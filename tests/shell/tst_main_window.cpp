@@ -72,6 +72,8 @@ private Q_SLOTS:
 
     void catalogueFailuresEndTheProgram_data();
     void catalogueFailuresEndTheProgram();
+    void missingCatalogueSaysWhereItLooked_data();
+    void missingCatalogueSaysWhereItLooked();
 
     void settingsWrittenOnClose();
     void settingsLeftAloneWhenMinimized();
@@ -428,6 +430,63 @@ void MainWindowTest::catalogueFailuresEndTheProgram()
     QCOMPARE(message.buttons, MessageButtons::Ok);
     for (const QString &part : expected)
         QVERIFY2(message.text.contains(part), qPrintable(message.text));
+}
+
+void MainWindowTest::missingCatalogueSaysWhereItLooked_data()
+{
+    QTest::addColumn<bool>("italian");
+    QTest::addColumn<QStringList>("expected"); // %1: the working folder
+    QTest::newRow("English, at start-up")
+        << false
+        << QStringList{"Cannot open the catalogue \"%1/Versioni.mdb\": No such file or directory. "
+                       "The program looks for the catalogue in the folder it was started in (%1); "
+                       "to set up a working folder, see \"man kv402master\" or the README's "
+                       "section \"Installing, and the technician's working folder\"."};
+    QTest::newRow("Italian, at a revision's choice")
+        << true
+        << QStringList{"Impossibile aprire il catalogo \"%1/Versioni.mdb\": No such file or "
+                       "directory. ",
+                       "Il programma cerca il catalogo nella cartella da cui è stato avviato (%1); "
+                       "per preparare una cartella di lavoro vedere \"man kv402master\" oppure, "
+                       "nel README, la sezione \"Installing, and the technician's working "
+                       "folder\"."};
+}
+
+// Started from the menu the program works in the home folder, where there is no catalogue: the
+// failure is told as it is, then where the program looked and how to set up a working folder.
+void MainWindowTest::missingCatalogueSaysWhereItLooked()
+{
+    QFETCH(bool, italian);
+    QFETCH(QStringList, expected);
+
+    std::unique_ptr<StartedWindow> started;
+    ScriptedMessages startMessages;
+    SimulatedPorts ports;
+    std::unique_ptr<Workspace> empty;
+    std::unique_ptr<frmMain> window;
+    ScriptedMessages *messages = &startMessages;
+    QString folder;
+    if (!italian) {
+        empty = std::make_unique<Workspace>();
+        folder = empty->path();
+        window = std::make_unique<frmMain>(frmMain::Services{&startMessages, &ports});
+        QVERIFY(!window->Form_Load());
+    } else {
+        // The catalogue goes while the program runs; the next revision's choice opens it again.
+        started = std::make_unique<StartedWindow>(catalogueSql({"1", "2"}));
+        QVERIFY(started->loaded);
+        folder = started->workspace.path();
+        started->window->lngita->trigger();
+        QVERIFY(QFile::remove(started->workspace.filePath("Versioni.mdb")));
+        Test::pick(started->control<QComboBox>("Combo1"), "2");
+        QVERIFY(started->window->hasFailed());
+        messages = &started->messages;
+    }
+    QCOMPARE(messages->shown.size(), 1);
+    const QString text = messages->shown.first().text;
+    const QString where = QDir(folder).absolutePath();
+    QVERIFY2(text.startsWith(expected.first().arg(where)), qPrintable(text));
+    QVERIFY2(text.endsWith(expected.last().arg(where)), qPrintable(text));
 }
 
 void MainWindowTest::settingsWrittenOnClose()

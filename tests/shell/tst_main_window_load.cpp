@@ -21,7 +21,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
+
 #include <csignal>
+
+#include <sys/resource.h>
 
 using namespace Kv402;
 using namespace std::chrono_literals;
@@ -224,6 +230,13 @@ private Q_SLOTS:
     void closingDuringARun();
     void endOfSession_data();
     void endOfSession();
+    void loadsEndedByClosingAreRecorded_data();
+    void loadsEndedByClosingAreRecorded();
+    void recordNamesTheRevisionOfTheTable_data();
+    void recordNamesTheRevisionOfTheTable();
+    void recordAtTheFileSizeLimit();
+    void typedPortNameSelectsThatPort_data();
+    void typedPortNameSelectsThatPort();
 
 private:
     Test::SettingsFolder m_settings;
@@ -879,6 +892,158 @@ void LoadRunTest::endOfSession()
     loader.verifyPortClosedCleanly();
     settings.sync();
     QVERIFY(settings.contains("Settings/MainLeft"));
+}
+
+void LoadRunTest::loadsEndedByClosingAreRecorded_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("window closed, Yes to stop it and exit") << "closed";
+    QTest::newRow("end of session (shutdown signal, logging off)") << "session";
+}
+
+// A load that the end of the program stops leaves a terminal half loaded: the record says so,
+// with the blocks done, before the program ends.
+void LoadRunTest::loadsEndedByClosingAreRecorded()
+{
+    QFETCH(QString, how);
+
+    const LoadRecord record;
+    const qsizetype recorded = record.read().size();
+    Loader loader(paced());
+    startLongLoad(loader);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY(loader.window->ProgressBar_Cicli->value() >= 2);
+    const int shown = loader.window->ProgressBar_Cicli->value();
+
+    if (how == "closed") {
+        loader.messages.answers.enqueue(Yes);
+        QVERIFY(loader.window->close());
+    } else {
+        loader.window->endSession();
+    }
+    QVERIFY(!loader.window->isVisible());
+    loader.verifyPortClosedCleanly();
+
+    // Recorded by the time the window has gone, without the event loop running again.
+    const QList<LoadRecordEntry> entries = record.read();
+    QCOMPARE(entries.size(), recorded + 1);
+    const LoadRecordEntry &entry = entries.last();
+    QCOMPARE(entry.outcome, "stopped");
+    QCOMPARE(entry.port, "COM1");
+    QCOMPARE(entry.revision, "1");
+    QCOMPARE(entry.of, 40);
+    int blocksSent = 0;
+    for (const SimulatedTerminal::Event &event : loader.terminal->events()) {
+        if (event.kind == SimulatedTerminal::Event::Kind::PcSent && event.bytes.size() == Block)
+            ++blocksSent;
+    }
+    QVERIFY2(entry.blocks >= shown && entry.blocks <= blocksSent && entry.blocks < 40,
+             qPrintable(QString("%1 blocks recorded, %2 shown, %3 sent")
+                            .arg(entry.blocks)
+                            .arg(shown)
+                            .arg(blocksSent)));
+    QVERIFY(entry.ended >= entry.started);
+
+    // Nothing is recorded twice when the window goes.
+    loader.window.reset();
+    QCOMPARE(record.read().size(), recorded + 1);
+}
+
+void LoadRunTest::recordNamesTheRevisionOfTheTable_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("\"9\" typed after \"1\"") << "19";
+    QTest::newRow("another revision's name typed") << "2";
+    QTest::newRow("text cleared") << "";
+}
+
+// Combo1 takes typed text, which chooses nothing: the data file is still the one revision 1's
+// table named, and the record says revision 1.
+void LoadRunTest::recordNamesTheRevisionOfTheTable()
+{
+    QFETCH(QString, typed);
+
+    const LoadRecord record;
+    const qsizetype recorded = record.read().size();
+    Loader loader;
+    loader.writeBlocks(2);
+    loader.window->Combo1->setEditText(typed);
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+
+    const QList<LoadRecordEntry> entries = record.read();
+    QCOMPARE(entries.size(), recorded + 1);
+    QCOMPARE(entries.last().revision, "1");
+    QVERIFY(entries.last().dataFile.endsWith("/DATA.S28"));
+}
+
+// With the record at the file-size limit (ulimit -f) the record cannot grow: the window programs
+// ignore SIGXFSZ, so the write fails and is logged, and the load ends as usual.
+void LoadRunTest::recordAtTheFileSizeLimit()
+{
+    const LoadRecord record;
+    Loader loader;
+    loader.writeBlocks(2);
+    if (record.read().isEmpty()) {
+        LoadRecordEntry entry;
+        entry.outcome = "completed";
+        QVERIFY(record.append(entry));
+    }
+    const qsizetype recorded = record.read().size();
+    const auto size = rlim_t(QFileInfo(record.fileName()).size());
+
+    ignoreFileSizeLimitSignal();
+    struct rlimit before = {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0);
+    struct rlimit limited = before;
+    limited.rlim_cur = size;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &before); });
+
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("^Cannot write the load record .*loads\\.jsonl: .+"));
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+    QVERIFY(loader.window->isVisible());
+    QCOMPARE(record.read().size(), recorded);
+}
+
+void LoadRunTest::typedPortNameSelectsThatPort_data()
+{
+    QTest::addColumn<QString>("finish");
+    QTest::newRow("Enter") << "enter";
+    QTest::newRow("Send pressed at once") << "send";
+}
+
+// A port's name typed exactly over the port list selects that entry once the text is finished
+// (Enter, or the focus leaving the list, as pressing Send does): the load goes to the port the
+// list then shows. Other text selects none (noPortSelected).
+void LoadRunTest::typedPortNameSelectsThatPort()
+{
+    QFETCH(QString, finish);
+
+    Loader loader;
+    const auto third = std::make_shared<SimulatedTerminal>();
+    loader.ports.attach(3, third);
+    Test::pick(loader.window->Combo1, "1");
+    QComboBox *ports = loader.window->Combo_SerialPort;
+    QCOMPARE(Test::entries(ports), (QStringList{"COM1", "COM3"}));
+    QCOMPARE(ports->currentText(), "COM1");
+    loader.writeBlocks(2);
+
+    ports->setFocus();
+    QTRY_VERIFY(ports->lineEdit()->hasFocus());
+    ports->lineEdit()->selectAll();
+    QTest::keyClicks(ports->lineEdit(), "COM3");
+    if (finish == "enter")
+        QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
+    loader.window->Combo_Send->setFocus();
+    QCOMPARE(ports->currentIndex(), 1);
+    loader.send({Ok, Ok, No});
+    QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, Completed, Repeat}));
+    QCOMPARE(Test::headersSent(*third), 1);
+    QCOMPARE(loader.headersSent(), 0);
 }
 
 QTEST_MAIN(LoadRunTest)
