@@ -45,11 +45,13 @@ function(section name next out)
     set(${out} "${body}" PARENT_SCOPE)
 endfunction()
 
-# SYNOPSIS: one usage a line, each command once.
+# SYNOPSIS: one usage a line, each command once; a long usage goes on in lines indented under
+# its command's arguments.
 section(SYNOPSIS DESCRIPTION synopsis)
 string(REPLACE "\n" ";" lines "${synopsis}")
 foreach(line ${lines})
-    if(NOT line MATCHES "^       kv402 " AND NOT line STREQUAL "")
+    if(NOT line MATCHES "^       kv402 " AND NOT line MATCHES "^ +[[(]-"
+       AND NOT line STREQUAL "")
         list(APPEND failures "kv402(1) SYNOPSIS: \"${line}\" is no usage of its own")
     endif()
 endforeach()
