@@ -2,7 +2,7 @@
 // language lists filled, the devices listed and the sixteen serial ports tried, on the demo
 // workspace with the platform's ports. Prints the median of repeated choices.
 
-#include "loader/qt_serial_port.h"
+#include "ports/qt_serial_port.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"

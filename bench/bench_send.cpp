@@ -2,8 +2,8 @@
 // wall time against one port's wire-time limit, the processor time of the whole process and its
 // peak memory.
 
-#include "loader/link_constants.h"
-#include "loader/serial_port.h"
+#include "link/link_constants.h"
+#include "ports/serial_port.h"
 
 #include <QByteArray>
 #include <QDir>

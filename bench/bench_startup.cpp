@@ -6,7 +6,7 @@
 
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/catalogue_sql.h"
-#include "loader/qt_serial_port.h"
+#include "ports/qt_serial_port.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 

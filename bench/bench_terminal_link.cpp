@@ -7,9 +7,10 @@
 // pseudo-terminal has no RTS and CTS, so one byte stands for the PC's answer), and the reading of
 // CTS every millisecond, as a wait for it does, on COM1 where it can be opened.
 
-#include "loader/link_constants.h"
-#include "loader/qt_serial_port.h"
-#include "loader/terminal_link.h"
+#include "link/link_constants.h"
+#include "ports/port_constants.h"
+#include "ports/qt_serial_port.h"
+#include "link/terminal_link.h"
 #include "simulator/simulated_terminal.h"
 
 #include <QCoreApplication>
@@ -251,17 +252,17 @@ void benchCtsPolling()
              elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                  std::chrono::steady_clock::now() - wallStart)) {
             port.cts();
-            QThread::msleep(elapsed < Link::CtsFastPollPeriod ? Link::CtsPollInterval.count()
-                                                              : Link::CtsSlowPollInterval.count());
+            QThread::msleep(elapsed < Port::CtsFastPollPeriod ? Port::CtsPollInterval.count()
+                                                              : Port::CtsSlowPollInterval.count());
         }
     }
     const std::chrono::nanoseconds wall = std::chrono::steady_clock::now() - wallStart;
     const QByteArray what = QStringLiteral("a 5 s wait for CTS on COM1 (%1), read every %2 ms, "
                                            "after %3 ms every %4 ms")
                                 .arg(portDevice(Port))
-                                .arg(Link::CtsPollInterval.count())
-                                .arg(Link::CtsFastPollPeriod.count())
-                                .arg(Link::CtsSlowPollInterval.count())
+                                .arg(Port::CtsPollInterval.count())
+                                .arg(Port::CtsFastPollPeriod.count())
+                                .arg(Port::CtsSlowPollInterval.count())
                                 .toUtf8();
     printCpu(what.constData(), threadCpuTime() - cpuStart, wall);
 }

@@ -2,8 +2,8 @@
 // platform's ports behind the other numbers, in the demo workspace.
 
 #include "demo/demo_folder.h"
-#include "demo/demo_terminals.h"
-#include "loader/qt_serial_port.h"
+#include "simulator/demo_terminals.h"
+#include "ports/qt_serial_port.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 #include "shell/session_end.h"

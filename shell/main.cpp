@@ -1,4 +1,4 @@
-#include "loader/qt_serial_port.h"
+#include "ports/qt_serial_port.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"
 #include "shell/session_end.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "loader/load_prompts.h"
-#include "loader/load_session.h"
-#include "loader/terminal_link.h"
+#include "load/load_prompts.h"
+#include "load/load_session.h"
+#include "link/terminal_link.h"
 #include "shell/message_box.h"
 #include "shell/qt_translation.h"
 #include "shell/settings_record.h"

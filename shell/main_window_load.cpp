@@ -1,9 +1,9 @@
 // The Send command: a load session started with the window's choice, its display put into the
 // counters and bars, its messages shown in the interface language.
 
-#include "loader/load_record.h"
-#include "loader/load_session.h"
-#include "loader/serial_port.h"
+#include "load/load_record.h"
+#include "load/load_session.h"
+#include "ports/serial_port.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"

@@ -3,7 +3,7 @@
 
 #include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_constants.h"
-#include "loader/port_discovery.h"
+#include "ports/port_discovery.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loader/load_prompts.h"
+#include "load/load_prompts.h"
 
 #include <QList>
 #include <QPointer>

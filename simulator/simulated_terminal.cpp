@@ -1,6 +1,7 @@
 #include "simulator/simulated_terminal.h"
+#include "ports/port_constants.h"
 
-#include "loader/link_constants.h"
+#include "link/link_constants.h"
 
 #include <algorithm>
 
@@ -303,7 +304,7 @@ bool SimulatedTerminal::waitForCts(int msecs)
                 return true;
             if (read >= deadline)
                 return false;
-            read = std::min(deadline, read + Duration(Link::CtsPollInterval));
+            read = std::min(deadline, read + Duration(Port::CtsPollInterval));
             while (m_clock->now() < read)
                 m_clock->waitUntil(m_changed, lock, read);
         }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loader/serial_port.h"
+#include "ports/serial_port.h"
 #include "simulator/simulated_clock.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "simulator/terminal_profiles.h"
 
-#include "loader/srecord_image.h"
+#include "link/srecord_image.h"
 
 namespace Kv402 {
 

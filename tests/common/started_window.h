@@ -3,7 +3,7 @@
 #include "scripted_messages.h"
 #include "workspace.h"
 
-#include "loader/terminal_link.h"
+#include "link/terminal_link.h"
 #include "shell/main_window.h"
 #include "simulator/simulated_terminal.h"
 

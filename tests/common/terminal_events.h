@@ -1,6 +1,6 @@
 #pragma once
 
-#include "loader/link_constants.h"
+#include "link/link_constants.h"
 #include "simulator/simulated_terminal.h"
 
 namespace Kv402::Test {

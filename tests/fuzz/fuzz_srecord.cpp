@@ -3,7 +3,7 @@
 // pieces: cut in three, or a character at a time - then every line is read only once its end is
 // known, where the whole text lets most records be read before.
 
-#include "loader/srecord_core.h"
+#include "srecord/srecord_core.h"
 
 #include <algorithm>
 #include <cstddef>

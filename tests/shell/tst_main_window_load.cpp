@@ -2,7 +2,7 @@
 #include "started_window.h"
 #include "terminal_events.h"
 
-#include "loader/load_record.h"
+#include "load/load_record.h"
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
 #include "shell/message_box.h"

@@ -1,4 +1,4 @@
-#include "loader/link_constants.h"
+#include "link/link_constants.h"
 #include "simulator/simulated_terminal.h"
 
 #include <QTest>

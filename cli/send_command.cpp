@@ -1,0 +1,1120 @@
+#include "cli/send_command.h"
+
+#include "catalogue/catalogue_choices.h"
+#include "catalogue/catalogue_constants.h"
+#include "catalogue/catalogue_error.h"
+#include "catalogue/exclusive_hold.h"
+#include "link/link_constants.h"
+#include "load/load_record.h"
+#include "load/load_session.h"
+#include "ports/port_identity.h"
+#include "ports/qt_serial_port.h"
+#include "simulator/simulated_terminal.h"
+#include "simulator/terminal_profiles.h"
+#include "cli/catalogue_command.h"
+#include "cli/output.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Kv402::Tool {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int ExitSignalBase = 128;
+// Simulated terminals and devices named by path get port numbers of their own, above COM16.
+constexpr int FirstDeviceNumber = 100;
+// Simulated terminals go beyond COM16, so that one process can simulate a whole production line.
+constexpr int MaxSimulatedPort = 64;
+// The longest --cable-wait: a day.
+constexpr double MaxCableWaitSeconds = 86400;
+// How often a port without cable is tried again while --cable-wait lasts.
+constexpr auto CableRetry = 250ms;
+// The progress line on a terminal is redrawn at most this often.
+constexpr auto RedrawInterval = 100ms;
+// Simulated terminals without wire time answer at once: a silent one is given up in a second.
+constexpr LinkLimits FastLimits{1000ms, 1000ms, Link::StopCheckInterval};
+// Without a terminal, progress is told every tenth of the blocks.
+constexpr int ProgressSteps = 10;
+// The width of a terminal that does not say its own.
+constexpr int DefaultColumns = 80;
+
+// The outcome of a load whose data file could not be used by the time its run read it: nothing
+// was sent on that port.
+const QLatin1StringView DataFileUnusable{"data-file-unusable"};
+const QLatin1StringView Completed{"completed"};
+const QLatin1StringView SimulatedDevice{"simulated terminal"};
+
+// Standard output accompanies the loads, which go on whatever becomes of it: once its reader has
+// gone (a closed pipe) nothing more is written; any other failure (a full disk) is told at the
+// end and fails the command.
+void printLine(const QString &line)
+{
+    printOut(line + QLatin1Char('\n'));
+    flushOut();
+}
+
+void printJson(const QJsonObject &object)
+{
+    printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact))
+             + QLatin1Char('\n'));
+    flushOut();
+}
+
+// A name as a terminal shows it: control characters, which could move the cursor or end the
+// line, are written as \xHH, and a backslash is doubled so that the escapes stay unambiguous.
+QString printable(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || code == 0x7F || (code >= 0x80 && code < 0xA0))
+            shown += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        else if (c == QLatin1Char('\\'))
+            shown += QStringLiteral("\\\\");
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+int usageError(const QString &why)
+{
+    printError(QStringLiteral("kv402 send: %1\n").arg(printable(why))
+               + QString::fromLatin1(SendUsage));
+    return Usage;
+}
+
+// A signal handler may only write to a descriptor; the event loop reads the other end.
+int signalSockets[2] = {-1, -1};
+extern "C" void writeSignal(int signal)
+{
+    const int savedErrno = errno;
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t written = ::write(signalSockets[0], &byte, 1);
+    errno = savedErrno;
+}
+
+// SIGHUP comes with a closed terminal or a dropped remote session: the loads are stopped and
+// recorded as for SIGINT and SIGTERM, never cut off unrecorded.
+constexpr std::array StoppingSignals{SIGINT, SIGTERM, SIGHUP};
+
+// The English words of a load's message, for the output.
+QString messageText(const LoadMessage &message)
+{
+    using Kind = LoadMessage::Kind;
+    switch (message.kind) {
+    case Kind::PortNotOpened:
+        if (message.openFailure.kind == PortOpenFailure::Kind::NoModemLines)
+            return QStringLiteral("the device has no RTS/CTS lines");
+        return message.openFailure.reason;
+    case Kind::PortStoppedWorking:
+        return message.reason.isEmpty() ? QStringLiteral("the port takes no more bytes")
+                                        : message.reason;
+    case Kind::CableNotConnected:
+        return QStringLiteral("cable not connected");
+    case Kind::PortOutOfOrder:
+        return QStringLiteral("10 rejected echoes of one block");
+    case Kind::FlashWriteError:
+        return QStringLiteral("the terminal could not write its flash");
+    case Kind::TerminalNotAnswering:
+        return QStringLiteral("the terminal does not answer");
+    case Kind::DataFileUnusable:
+        return message.sentence;
+    case Kind::NoDataToLoad:
+        return QStringLiteral("the data file \"%1\" holds no data to load").arg(message.file);
+    case Kind::WrongChecksumQuestion: {
+        QStringList lines;
+        for (const qint64 line : message.lines)
+            lines.append(QString::number(line));
+        if (message.count > message.lines.size())
+            lines.append(QStringLiteral("more"));
+        return QStringLiteral("the data file has %1 records with a wrong checksum (lines %2)")
+            .arg(message.count)
+            .arg(lines.join(QStringLiteral(", ")));
+    }
+    default:
+        return {};
+    }
+}
+
+// What one port is: its name in the output, the port number its session uses, the device.
+struct Target
+{
+    QString name;
+    int number = 0;
+    QString device;
+    std::optional<SimulatedTerminal::Options> simulated;
+};
+
+struct Options
+{
+    QString dataFile;
+    QString revision;
+    QString version;
+    QString language;
+    bool acceptBadChecksums = false;
+    std::chrono::milliseconds cableWait{0};
+    bool again = false;
+    bool json = false;
+    bool fast = false;
+};
+
+// How one load on one port ended.
+struct LoadResult
+{
+    QString outcome;
+    // Why it did not complete, in English; empty when there is nothing to say.
+    QString reason;
+    int blocks = 0;
+    int of = 0;
+    int errors = 0;
+    double seconds = 0;
+
+    bool completed() const { return outcome == Completed; }
+};
+
+// The ports of a send: simulated terminals, named devices and COM ports in one factory.
+class TargetPorts : public SerialPortFactory
+{
+public:
+    explicit TargetPorts(const std::vector<Target> &targets, bool fast)
+        : m_simulated(std::make_shared<QtSerialPortFactory>([this](int number) {
+            const auto found = m_devices.find(number);
+            return found == m_devices.end() ? portDevice(number) : found->second;
+        }))
+    {
+        for (const Target &target : targets) {
+            if (target.simulated) {
+                SimulatedTerminal::Options options = *target.simulated;
+                options.paced = !fast;
+                m_simulated.attach(target.number, std::make_shared<SimulatedTerminal>(options));
+            } else {
+                m_devices[target.number] = target.device;
+            }
+        }
+    }
+
+    std::unique_ptr<SerialPort> makePort(int number) override
+    {
+        return m_simulated.makePort(number);
+    }
+    QString describe(int number) const override { return m_simulated.describe(number); }
+
+private:
+    std::map<int, QString> m_devices;
+    SimulatedPorts m_simulated;
+};
+
+// The questions of one port's load, answered by the options instead of a person.
+class PortLoad : public QObject, public LoadPrompts
+{
+public:
+    PortLoad(const Target &target, const Options &options)
+        : target(target)
+        , m_options(options)
+    {}
+
+    void ask(LoadSession *session, const LoadMessage &message) override
+    {
+        using Kind = LoadMessage::Kind;
+        if (const QString text = messageText(message); !text.isEmpty())
+            lastReason = text;
+        switch (message.kind) {
+        case Kind::WrongChecksumQuestion:
+            session->answer(m_options.acceptBadChecksums ? MessageAnswer::Yes : MessageAnswer::No);
+            return;
+        case Kind::CableNotConnected: {
+            // CTS is looked at again, the port opened anew, until the wait is over.
+            if (!m_cableWait.isValid())
+                m_cableWait.start();
+            if (m_cableWait.elapsed() >= m_options.cableWait.count()) {
+                session->answer(MessageAnswer::Cancel);
+                return;
+            }
+            if (!waitingForCable) {
+                waitingForCable = true;
+                if (onWaitingForCable)
+                    onWaitingForCable();
+            }
+            const QPointer<LoadSession> waiting(session);
+            QTimer::singleShot(CableRetry, this, [waiting] {
+                if (waiting)
+                    waiting->answer(MessageAnswer::Ok);
+            });
+            return;
+        }
+        case Kind::RepeatLoad:
+            session->answer(m_options.again ? MessageAnswer::Yes : MessageAnswer::No);
+            return;
+        default:
+            session->answer(message.defaultAnswer);
+            return;
+        }
+    }
+    void withdraw(LoadSession *) override {}
+
+    // A load has ended: the next one waits for its cable afresh.
+    void loadEnded()
+    {
+        m_cableWait.invalidate();
+        waitingForCable = false;
+        flashWriteFailed = false;
+        lastReason.clear();
+    }
+
+    const Target target;
+    std::function<void()> onWaitingForCable;
+    QString lastReason;
+    std::unique_ptr<LoadSession> session;
+    LinkCounters counters;
+    QElapsedTimer runTime;
+    QList<LoadResult> results;
+    int toldStep = -1;
+    bool waitingForCable = false;
+    bool flashWriteFailed = false;
+    bool finished = false;
+
+private:
+    const Options &m_options;
+    QElapsedTimer m_cableWait;
+};
+
+QJsonObject resultObject(const Target &target, const LoadResult &result)
+{
+    QJsonObject object{{QStringLiteral("port"), target.name},
+                       {QStringLiteral("device"), target.device},
+                       {QStringLiteral("event"), QStringLiteral("result")},
+                       {QStringLiteral("outcome"), result.outcome},
+                       {QStringLiteral("blocks"), result.blocks},
+                       {QStringLiteral("of"), result.of},
+                       {QStringLiteral("errors"), result.errors},
+                       {QStringLiteral("seconds"), result.seconds}};
+    if (!result.reason.isEmpty())
+        object.insert(QStringLiteral("reason"), result.reason);
+    return object;
+}
+
+// The data file named by the catalogue for a revision, version and language, by the window's
+// rules. The catalogue is shared with other loads of the command line while it is read, and let
+// go once the data file is known. Throws CatalogueError; returns an empty name with *why set when
+// there is none.
+QString catalogueDataFile(const QString &catalogue, const Options &options, QString *why)
+{
+    const struct Release
+    {
+        const QString &file;
+        ~Release() { releaseHold(file); }
+    } release{catalogue};
+    CatalogueChoices choices(catalogue, CatalogueHold::Shared);
+    const RevisionChoice revision = choices.chooseRevision(options.revision);
+    if (revision.failureAfterMessage)
+        throw *revision.failureAfterMessage;
+    if (!revision.tabled) {
+        *why = QStringLiteral("\"%1\" is no firmware revision of the catalogue")
+                   .arg(options.revision);
+        return {};
+    }
+    if (revision.message == RevisionChoice::Message::VersionNotAvailable) {
+        *why = QStringLiteral("Version not available");
+        return {};
+    }
+    const VersionRows rows = choices.versionRows(options.version, options.language);
+    if (!rows.found) {
+        *why = QStringLiteral("This version is not available in this language");
+        return {};
+    }
+    if (rows.dataFile.isEmpty()) {
+        *why = QStringLiteral("the catalogue names no data file for version \"%1\" in \"%2\" "
+                              "(its File field is empty)")
+                   .arg(options.version, options.language);
+    }
+    return rows.dataFile;
+}
+
+// The width of the terminal on standard output, read at every redraw: it may be resized.
+int terminalColumns()
+{
+    winsize size = {};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return DefaultColumns;
+}
+
+class Send : public QObject
+{
+public:
+    Send(std::vector<Target> targets, Options options, LoadRecord record, int blockCount)
+        : m_targets(std::move(targets))
+        , m_options(std::move(options))
+        , m_record(std::move(record))
+        , m_ports(m_targets, m_options.fast)
+        , m_terminal(!m_options.json && ::isatty(STDOUT_FILENO))
+        , m_blockCount(blockCount)
+    {
+        for (const Target &target : m_targets)
+            m_loads.push_back(std::make_unique<PortLoad>(target, m_options));
+    }
+
+    int run()
+    {
+        watchSignals();
+        for (const std::unique_ptr<PortLoad> &load : m_loads)
+            start(*load);
+        if (m_terminal) {
+            connect(&m_redraw, &QTimer::timeout, this, [this] { redraw(); });
+            m_redraw.start(RedrawInterval);
+            redraw();
+        }
+        return QCoreApplication::exec();
+    }
+
+private:
+    void start(PortLoad &load)
+    {
+        LoadRequest request;
+        request.revision = m_options.revision.isEmpty() ? QStringLiteral("1") : m_options.revision;
+        request.versionChosen = true;
+        request.versionFound = true;
+        request.dataFile = m_options.dataFile;
+        request.portNumber = load.target.number;
+        request.waitForNextTerminal = m_options.again;
+        const bool fast = m_options.fast && load.target.simulated;
+        load.session = std::make_unique<LoadSession>(request,
+                                                     m_ports,
+                                                     load,
+                                                     fast ? FastLimits : LinkLimits{});
+        LoadSession *session = load.session.get();
+        if (m_options.json) {
+            load.onWaitingForCable = [&load] {
+                printJson({{QStringLiteral("event"), QStringLiteral("waiting")},
+                           {QStringLiteral("port"), load.target.name},
+                           {QStringLiteral("for"), QStringLiteral("cable")}});
+            };
+        }
+        connect(session, &LoadSession::linkEvent, this, [this, &load](const LinkEvent &event) {
+            linkEvent(load, event);
+        });
+        connect(session, &LoadSession::runFinished, this, [this, &load](const LoadRun &run) {
+            runFinished(load, run);
+        });
+        connect(session, &LoadSession::finished, this, [this, &load](LoadOutcome outcome) {
+            sessionFinished(load, outcome);
+        });
+        load.runTime.start();
+        session->start();
+    }
+
+    void linkEvent(PortLoad &load, const LinkEvent &event)
+    {
+        using Kind = LinkEvent::Kind;
+        if (event.counters.blockCount > 0 && !load.flashWriteFailed)
+            load.counters = event.counters;
+        switch (event.kind) {
+        case Kind::HeaderAccepted:
+            load.runTime.start();
+            load.toldStep = 0;
+            break;
+        case Kind::FlashWriteError:
+            // The block the flash could not take was never written; no block is written after.
+            load.flashWriteFailed = true;
+            load.counters.blocksDone = event.counters.blocksDone - 1;
+            break;
+        default:
+            break;
+        }
+        if (m_options.json) {
+            printJsonEvent(load, event);
+            return;
+        }
+        if (!m_terminal && event.kind == Kind::BlockWritten && !load.flashWriteFailed
+            && event.counters.blockCount > 0) {
+            const LinkCounters &c = event.counters;
+            const int step = c.blocksDone * ProgressSteps / c.blockCount;
+            if (step > load.toldStep) {
+                load.toldStep = step;
+                printLine(QStringLiteral("%1 %2 %3 of %4 blocks (%5 %), %6 errors")
+                              .arg(printable(load.target.name), printable(load.target.device))
+                              .arg(c.blocksDone)
+                              .arg(c.blockCount)
+                              .arg(step * 100 / ProgressSteps)
+                              .arg(c.errors));
+            }
+        }
+    }
+
+    // The events a script may follow: header; then for each block any number of rejected and
+    // one block (its echo accepted) and, once the terminal has stored it, written; last the
+    // result. After a flash write error the failing block has its block event and no written.
+    void printJsonEvent(const PortLoad &load, const LinkEvent &event)
+    {
+        const LinkCounters &c = event.counters;
+        QJsonObject object{{QStringLiteral("port"), load.target.name}};
+        switch (event.kind) {
+        case LinkEvent::Kind::HeaderAccepted:
+            object.insert(QStringLiteral("event"), QStringLiteral("header"));
+            object.insert(QStringLiteral("of"), c.blockCount);
+            break;
+        case LinkEvent::Kind::BlockAccepted:
+            object.insert(QStringLiteral("event"), QStringLiteral("block"));
+            object.insert(QStringLiteral("block"), c.blocksDone);
+            object.insert(QStringLiteral("of"), c.blockCount);
+            object.insert(QStringLiteral("errors"), c.errors);
+            break;
+        case LinkEvent::Kind::EchoRejected:
+            object.insert(QStringLiteral("event"), QStringLiteral("rejected"));
+            object.insert(QStringLiteral("block"), c.blocksDone + 1);
+            object.insert(QStringLiteral("of"), c.blockCount);
+            object.insert(QStringLiteral("errors"), c.errors);
+            break;
+        case LinkEvent::Kind::BlockWritten:
+            if (load.flashWriteFailed)
+                return;
+            object.insert(QStringLiteral("event"), QStringLiteral("written"));
+            object.insert(QStringLiteral("block"), c.blocksDone);
+            object.insert(QStringLiteral("of"), c.blockCount);
+            break;
+        default:
+            return;
+        }
+        printJson(object);
+    }
+
+    void runFinished(PortLoad &load, const LoadRun &run)
+    {
+        LoadResult result;
+        result.outcome = outcomeName(run.outcome);
+        if (run.outcome != LinkOutcome::Completed)
+            result.reason = load.lastReason;
+        if (run.outcome == LinkOutcome::Stopped && m_signal)
+            result.reason = QStringLiteral("stopped by %1").arg(signalName(m_signal));
+        result.blocks = std::min(run.counters.blocksDone, run.counters.blockCount);
+        result.of = run.counters.blockCount;
+        result.errors = run.counters.errors;
+        result.seconds = double(run.started.msecsTo(run.ended)) / 1000.0;
+        finishLoad(load, result, run.started, run.ended, run.dataFile, run.sha256);
+    }
+
+    void sessionFinished(PortLoad &load, LoadOutcome outcome)
+    {
+        load.finished = true;
+        // A load that ended before its run reached the port still has its result.
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString dataFile = QFileInfo(m_options.dataFile).absoluteFilePath();
+        if (outcome == LoadOutcome::Refused) {
+            LoadResult refused;
+            refused.outcome = DataFileUnusable;
+            refused.reason = load.lastReason;
+            finishLoad(load, refused, now, now, dataFile, {});
+        } else if (load.results.isEmpty()) {
+            LoadResult none;
+            none.outcome = outcome == LoadOutcome::Stopped ? outcomeName(LinkOutcome::Stopped)
+                                                           : outcomeName(
+                                                               LinkOutcome::PortNotOpened);
+            none.reason = outcome == LoadOutcome::Stopped && m_signal
+                              ? QStringLiteral("stopped by %1").arg(signalName(m_signal))
+                              : load.lastReason;
+            none.of = m_blockCount;
+            finishLoad(load, none, now, now, dataFile, {});
+        }
+        maybeEnd();
+    }
+
+    // One load, one result: in the output and in the record.
+    void finishLoad(PortLoad &load,
+                    const LoadResult &result,
+                    const QDateTime &started,
+                    const QDateTime &ended,
+                    const QString &dataFile,
+                    const QString &sha256)
+    {
+        load.results.append(result);
+        load.loadEnded();
+
+        LoadRecordEntry entry;
+        entry.started = started;
+        entry.ended = ended;
+        entry.user = currentUser();
+        entry.host = currentHost();
+        entry.port = load.target.name;
+        entry.device = deviceWithSerial(load.target);
+        entry.revision = m_options.revision;
+        entry.version = m_options.version;
+        entry.language = m_options.language;
+        entry.dataFile = dataFile;
+        entry.sha256 = sha256;
+        entry.blocks = result.blocks;
+        entry.of = result.of;
+        entry.errors = result.errors;
+        entry.outcome = result.outcome;
+        QString why;
+        if (!m_record.append(entry, &why)) {
+            printError(QStringLiteral("kv402 send: cannot write the load record \"%1\": %2\n")
+                           .arg(printable(m_record.fileName()), why));
+        }
+        if (m_options.json) {
+            printJson(resultObject(load.target, result));
+        } else if (!m_terminal) {
+            printLine(QStringLiteral("%1 %2 %3: %4 of %5 blocks, %6 errors, %7 s%8")
+                          .arg(printable(load.target.name),
+                               printable(load.target.device),
+                               result.outcome)
+                          .arg(result.blocks)
+                          .arg(result.of)
+                          .arg(result.errors)
+                          .arg(result.seconds, 0, 'f', 1)
+                          .arg(result.reason.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(" (%1)").arg(printable(result.reason))));
+        }
+    }
+
+    static QString signalName(int signal)
+    {
+        switch (signal) {
+        case SIGINT:
+            return QStringLiteral("SIGINT");
+        case SIGTERM:
+            return QStringLiteral("SIGTERM");
+        case SIGHUP:
+            return QStringLiteral("SIGHUP");
+        default:
+            return QStringLiteral("signal %1").arg(signal);
+        }
+    }
+
+    static QString deviceWithSerial(const Target &target)
+    {
+        if (target.simulated)
+            return target.device;
+        const PortIdentity identity = identifyDevice(target.device);
+        return identity.serialNumber.isEmpty()
+                   ? target.device
+                   : QStringLiteral("%1 (serial %2)").arg(target.device, identity.serialNumber);
+    }
+
+    void redraw()
+    {
+        // One character short of the width: a line that fills it wraps on some terminals, and
+        // the cursor would no longer go back up over the lines drawn.
+        const int width = std::max(1, terminalColumns() - 1);
+        QString text;
+        if (m_drawnLines > 0)
+            text += QStringLiteral("\x1b[%1A").arg(m_drawnLines);
+        for (const std::unique_ptr<PortLoad> &load : m_loads) {
+            const LinkCounters &c = load->counters;
+            const int done = std::min(c.blocksDone, c.blockCount);
+            const double seconds = load->runTime.elapsed() / 1000.0;
+            const double rate = seconds > 0 ? done / seconds : 0;
+            const QString left = rate > 0 && c.blockCount > done
+                                     ? QStringLiteral("%1 s left")
+                                           .arg((c.blockCount - done) / rate, 0, 'f', 0)
+                                     : QString();
+            const QString state = load->results.isEmpty() ? left : load->results.last().outcome;
+            const QString line = QStringLiteral("%1 %2 %3 of %4 (%5 %) errors %6, %7 blocks/s %8")
+                                     .arg(printable(load->target.name), -6)
+                                     .arg(printable(load->target.device), -24)
+                                     .arg(done, 4)
+                                     .arg(c.blockCount, 4)
+                                     .arg(c.blockCount ? done * 100 / c.blockCount : 0, 3)
+                                     .arg(c.errors)
+                                     .arg(rate, 0, 'f', 1)
+                                     .arg(state);
+            text += QStringLiteral("\x1b[2K") + line.left(width) + QLatin1Char('\n');
+        }
+        m_drawnLines = int(m_loads.size());
+        printOut(text);
+        flushOut();
+    }
+
+    void watchSignals()
+    {
+        // A closed standard output must not end the loads, nor a record at the file-size limit:
+        // their writes fail instead, and are dealt with.
+        ::signal(SIGPIPE, SIG_IGN);
+        ::signal(SIGXFSZ, SIG_IGN);
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSockets) != 0)
+            return;
+        auto *notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char signal = 0;
+            while (::read(signalSockets[1], &signal, 1) > 0) {
+                if (!m_signal)
+                    m_signal = signal;
+            }
+            // Every run stops and closes its port; the summary follows once all have.
+            for (const std::unique_ptr<PortLoad> &load : m_loads)
+                load->session->stop();
+        });
+        struct sigaction action = {};
+        action.sa_handler = writeSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (const int signal : StoppingSignals)
+            ::sigaction(signal, &action, nullptr);
+    }
+
+    void maybeEnd()
+    {
+        for (const std::unique_ptr<PortLoad> &load : m_loads) {
+            if (!load->finished)
+                return;
+        }
+        m_redraw.stop();
+        if (m_terminal)
+            redraw();
+        QCoreApplication::exit(summary());
+    }
+
+    int exitStatus() const
+    {
+        if (m_signal)
+            return ExitSignalBase + m_signal;
+        bool allCompleted = true;
+        bool nothingSent = true;
+        for (const std::unique_ptr<PortLoad> &load : m_loads) {
+            if (load->results.isEmpty() || !load->results.last().completed())
+                allCompleted = false;
+            for (const LoadResult &result : load->results) {
+                if (result.outcome != DataFileUnusable)
+                    nothingSent = false;
+            }
+        }
+        if (nothingSent)
+            return NothingSent;
+        return allCompleted ? Success : Failure;
+    }
+
+    int summary()
+    {
+        const int status = exitStatus();
+        if (m_options.json) {
+            QJsonArray results;
+            int loads = 0;
+            int completed = 0;
+            for (const std::unique_ptr<PortLoad> &load : m_loads) {
+                for (const LoadResult &result : load->results) {
+                    results.append(resultObject(load->target, result));
+                    ++loads;
+                    completed += result.completed() ? 1 : 0;
+                }
+            }
+            printJson({{QStringLiteral("event"), QStringLiteral("summary")},
+                       {QStringLiteral("ports"), int(m_loads.size())},
+                       {QStringLiteral("loads"), loads},
+                       {QStringLiteral("completed"), completed},
+                       {QStringLiteral("exit"), status},
+                       {QStringLiteral("results"), results}});
+        } else {
+            printLine(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                          .arg(QStringLiteral("PORT"), -8)
+                          .arg(QStringLiteral("DEVICE"), -24)
+                          .arg(QStringLiteral("OUTCOME"), -24)
+                          .arg(QStringLiteral("BLOCKS"), 11)
+                          .arg(QStringLiteral("ERRORS"), 6)
+                          .arg(QStringLiteral("SECONDS"), 8));
+            for (const std::unique_ptr<PortLoad> &load : m_loads) {
+                for (const LoadResult &result : load->results) {
+                    printLine(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                                  .arg(printable(load->target.name), -8)
+                                  .arg(printable(load->target.device), -24)
+                                  .arg(result.outcome, -24)
+                                  .arg(QStringLiteral("%1/%2").arg(result.blocks).arg(result.of),
+                                       11)
+                                  .arg(result.errors, 6)
+                                  .arg(result.seconds, 8, 'f', 1));
+                }
+            }
+        }
+        // Whatever was sent, output that could not be written is a failure of the command.
+        return finishOutput(status, QStringLiteral("kv402 send"));
+    }
+
+    std::vector<Target> m_targets;
+    const Options m_options;
+    const LoadRecord m_record;
+    TargetPorts m_ports;
+    const bool m_terminal;
+    // N of the data file as it was checked before the loads.
+    const int m_blockCount;
+    std::vector<std::unique_ptr<PortLoad>> m_loads;
+    QTimer m_redraw;
+    int m_drawnLines = 0;
+    int m_signal = 0;
+};
+
+// COMn for a simulated terminal, n from 1 to MaxSimulatedPort.
+std::optional<int> simulatedPortNumber(QStringView name)
+{
+    if (!name.startsWith(QLatin1StringView("COM")))
+        return std::nullopt;
+    const QStringView digits = name.mid(3);
+    bool ok = false;
+    const int number = digits.toInt(&ok);
+    // Written as the port list writes them: no sign, no blank, no leading zero.
+    if (!ok || number < 1 || number > MaxSimulatedPort || digits != QString::number(number))
+        return std::nullopt;
+    return number;
+}
+
+// The file's identity when it exists, to tell one file under two names.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &fileName)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(fileName).constData(), &info) != 0)
+        return std::nullopt;
+    return std::pair{info.st_dev, info.st_ino};
+}
+
+// Whether the default record has a folder to live in: without a home (a service started with an
+// empty environment) it would land at the root of the file system.
+bool defaultRecordHasAHome()
+{
+    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!dataHome.isEmpty() && QDir::isAbsolutePath(dataHome))
+        return true;
+    const QString home = qEnvironmentVariable("HOME");
+    return !home.isEmpty() && home != QLatin1String("/") && QFileInfo(home).isDir();
+}
+
+} // namespace
+
+int sendCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Loads terminals, several at once."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption file(QStringLiteral("file"),
+                                  QStringLiteral("The data file."),
+                                  QStringLiteral("DATA"));
+    const QCommandLineOption revision(QStringLiteral("revision"),
+                                      QStringLiteral("Firmware revision."),
+                                      QStringLiteral("R"));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Software version."),
+                                     QStringLiteral("V"));
+    const QCommandLineOption language(QStringLiteral("language"),
+                                      QStringLiteral("Language."),
+                                      QStringLiteral("L"));
+    const QCommandLineOption catalogue(QStringLiteral("catalogue"),
+                                       QStringLiteral("The catalogue (Versioni.mdb)."),
+                                       QStringLiteral("FILE"),
+                                       QString(Catalogue::FileName));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("A port, COM1 to COM16."),
+                                  QStringLiteral("COMn"));
+    const QCommandLineOption device(QStringLiteral("device"),
+                                    QStringLiteral("A serial device path."),
+                                    QStringLiteral("PATH"));
+    const QCommandLineOption simulate(QStringLiteral("simulate"),
+                                      QStringLiteral("A simulated terminal on COM1 to COM%1: %2")
+                                          .arg(MaxSimulatedPort)
+                                          .arg(terminalProfileNames().join(QStringLiteral(", "))),
+                                      QStringLiteral("COMn=PROFILE"));
+    const QCommandLineOption acceptBad(QStringLiteral("accept-bad-checksums"),
+                                       QStringLiteral("Load records with wrong checksums."));
+    const QCommandLineOption cableWait(QStringLiteral("cable-wait"),
+                                       QStringLiteral("Wait this long for a cable (0 to 86400)."),
+                                       QStringLiteral("SECONDS"));
+    const QCommandLineOption again(QStringLiteral("again"),
+                                   QStringLiteral(
+                                       "Load the next terminal on each port, until stopped."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("One JSON object a line for every event."));
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("The load record."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption fast(QStringLiteral("fast"),
+                                  QStringLiteral("Simulated terminals without wire time, given up "
+                                                 "after 1 s of silence."));
+    parser.addOptions({file,
+                       revision,
+                       version,
+                       language,
+                       catalogue,
+                       port,
+                       device,
+                       simulate,
+                       acceptBad,
+                       cableWait,
+                       again,
+                       json,
+                       record,
+                       fast});
+    const QCommandLineOption help = addHelpOption(parser);
+
+    if (!parser.parse(QStringList{QStringLiteral("kv402 send")} + arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help))
+        return printHelp(SendUsage, parser);
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(
+            QStringLiteral("unexpected \"%1\"").arg(parser.positionalArguments().first()));
+    // An empty name names nothing: no file, no device, no port.
+    for (const QCommandLineOption &option :
+         {file, revision, version, language, catalogue, port, device, simulate, cableWait, record}) {
+        for (const QString &value : parser.values(option)) {
+            if (value.isEmpty())
+                return usageError(
+                    QStringLiteral("--%1 takes a value that is not empty").arg(option.names().first()));
+        }
+    }
+
+    Options options;
+    options.acceptBadChecksums = parser.isSet(acceptBad);
+    options.again = parser.isSet(again);
+    options.json = parser.isSet(json);
+    options.fast = parser.isSet(fast);
+    if (parser.isSet(cableWait)) {
+        bool ok = false;
+        const double seconds = parser.value(cableWait).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > MaxCableWaitSeconds) {
+            return usageError(QStringLiteral("--cable-wait takes a number of seconds from 0 to %1")
+                                  .arg(MaxCableWaitSeconds));
+        }
+        options.cableWait = std::chrono::milliseconds(std::llround(seconds * 1000));
+    }
+    const bool byCatalogue = parser.isSet(revision) || parser.isSet(version)
+                             || parser.isSet(language);
+    if (parser.isSet(file) == byCatalogue)
+        return usageError(
+            QStringLiteral("give either --file or --revision, --version and --language"));
+    if (byCatalogue && !(parser.isSet(revision) && parser.isSet(version) && parser.isSet(language)))
+        return usageError(QStringLiteral("--revision, --version and --language go together"));
+
+    // The ports, in the order given.
+    std::vector<Target> targets;
+    QMap<QString, int> used;
+    int nextNumber = FirstDeviceNumber;
+    for (const QString &name : parser.optionNames()) {
+        if (name != port.names().first() && name != device.names().first()
+            && name != simulate.names().first()) {
+            continue;
+        }
+        const QString value = parser.values(name).at(used[name]++);
+        Target target;
+        if (name == port.names().first()) {
+            const std::optional<int> number = portNumberOf(value);
+            if (!number)
+                return usageError(QStringLiteral("\"%1\" is no port: COM1 to COM16").arg(value));
+            target = {value, *number, portDevice(*number), std::nullopt};
+        } else if (name == device.names().first()) {
+            // A stable path (/dev/serial/by-id/...) names the adapter whatever order it was
+            // plugged in: the device it leads to is used, and named in the output.
+            const NamedDevice named = resolveDevicePath(value);
+            target = {value,
+                      nextNumber++,
+                      named.device.isEmpty() ? value : named.device,
+                      std::nullopt};
+        } else {
+            const qsizetype equals = value.indexOf(QLatin1Char('='));
+            const QString portText = value.left(equals);
+            const std::optional<SimulatedTerminal::Options> profile
+                = equals < 0 ? std::nullopt : terminalProfile(QStringView(value).mid(equals + 1));
+            if (!simulatedPortNumber(portText) || !profile) {
+                return usageError(
+                    QStringLiteral("--simulate takes COMn=PROFILE, n from 1 to %1 and PROFILE one "
+                                   "of %2")
+                        .arg(MaxSimulatedPort)
+                        .arg(terminalProfileNames().join(QStringLiteral(", "))));
+            }
+            target = {portText, nextNumber++, QString(SimulatedDevice), profile};
+        }
+        for (const Target &other : targets) {
+            if (other.name == target.name)
+                return usageError(QStringLiteral("%1 is named twice").arg(target.name));
+            // COM1 and /dev/ttyS0, or a device and a link to it: two loads on one port.
+            if (!target.simulated && !other.simulated) {
+                const std::optional identity = fileIdentity(target.device);
+                if (target.device == other.device
+                    || (identity && identity == fileIdentity(other.device))) {
+                    return usageError(QStringLiteral("%1 and %2 name the same device, %3")
+                                          .arg(other.name, target.name, target.device));
+                }
+            }
+        }
+        targets.push_back(target);
+    }
+    if (targets.empty())
+        return usageError(QStringLiteral("name at least one --port, --device or --simulate"));
+
+    if (!parser.isSet(record) && !defaultRecordHasAHome()) {
+        return usageError(QStringLiteral("there is no home folder to keep the load record in: "
+                                         "give --record FILE"));
+    }
+    const QString recordFile = parser.isSet(record) ? parser.value(record)
+                                                    : LoadRecord::defaultFileName();
+    // The record is appended to: it must never be a file the load reads, nor a device or a FIFO.
+    const std::optional recordIdentity = fileIdentity(recordFile);
+    if (recordIdentity && !QFileInfo(recordFile).isFile()) {
+        return usageError(
+            QStringLiteral("--record \"%1\" is not a regular file").arg(recordFile));
+    }
+    if (recordIdentity && byCatalogue && recordIdentity == fileIdentity(parser.value(catalogue)))
+        return usageError(QStringLiteral("--record names the catalogue"));
+
+    if (byCatalogue) {
+        options.revision = parser.value(revision);
+        options.version = parser.value(version);
+        options.language = parser.value(language);
+        QString why;
+        try {
+            options.dataFile = catalogueDataFile(parser.value(catalogue), options, &why);
+        } catch (const CatalogueError &error) {
+            printError(QStringLiteral("kv402 send: %1\n").arg(printable(error.message())));
+            return NothingSent;
+        }
+        if (options.dataFile.isEmpty()) {
+            printError(QStringLiteral("kv402 send: %1\n").arg(printable(why)));
+            return NothingSent;
+        }
+    } else {
+        options.dataFile = parser.value(file);
+    }
+    if (recordIdentity && recordIdentity == fileIdentity(options.dataFile))
+        return usageError(QStringLiteral("--record names the data file"));
+
+    // The data file is checked once before any port is touched.
+    const DataFileReading reading = readDataFile(options.dataFile);
+    if (!reading.ok()) {
+        printError(QStringLiteral("kv402 send: %1\n").arg(printable(reading.failure)));
+        return NothingSent;
+    }
+    if (reading.image.blockCount() < 1) {
+        printError(QStringLiteral("kv402 send: the data file \"%1\" holds no data to load\n")
+                       .arg(printable(options.dataFile)));
+        return NothingSent;
+    }
+    if (reading.wrongChecksumCount > 0 && !options.acceptBadChecksums) {
+        QStringList lines;
+        for (const qint64 line : reading.wrongChecksumLines)
+            lines.append(QString::number(line));
+        if (reading.wrongChecksumCount > reading.wrongChecksumLines.size())
+            lines.append(QStringLiteral("more"));
+        printError(QStringLiteral("kv402 send: the data file \"%1\" has %2 records with a wrong "
+                                  "checksum (lines %3); --accept-bad-checksums loads it anyway\n")
+                       .arg(printable(options.dataFile))
+                       .arg(reading.wrongChecksumCount)
+                       .arg(lines.join(QStringLiteral(", "))));
+        return NothingSent;
+    }
+
+    // The loads go on without a reader: their outcomes make the exit status.
+    tolerateClosedOutput();
+    Send send(std::move(targets), options, LoadRecord(recordFile), reading.image.blockCount());
+    return send.run();
+}
+
+int recordCommand(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("The record as it is."));
+    const QCommandLineOption since(QStringLiteral("since"),
+                                   QStringLiteral("Loads from this date on."),
+                                   QStringLiteral("DATE"));
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("The load record."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({json, since, record});
+    const QCommandLineOption help = addHelpOption(parser);
+    const QString usage = QString::fromLatin1(RecordUsage);
+    if (!parser.parse(QStringList{QStringLiteral("kv402 record")} + arguments)
+        || !parser.positionalArguments().isEmpty()) {
+        const QString why = parser.errorText().isEmpty()
+                                ? QStringLiteral("unexpected \"%1\"")
+                                      .arg(parser.positionalArguments().value(0))
+                                : parser.errorText();
+        printError(QStringLiteral("kv402 record: %1\n").arg(why) + usage);
+        return Usage;
+    }
+    if (parser.isSet(help))
+        return printHelp(RecordUsage, parser);
+    QDateTime from;
+    if (parser.isSet(since)) {
+        from = QDateTime::fromString(parser.value(since), Qt::ISODate);
+        if (!from.isValid())
+            from = QDateTime(QDate::fromString(parser.value(since), Qt::ISODate), QTime(0, 0));
+        if (!from.isValid()) {
+            printError(QStringLiteral("kv402 record: --since takes a date, YYYY-MM-DD\n") + usage);
+            return Usage;
+        }
+    }
+    const LoadRecord loadRecord(parser.isSet(record) ? parser.value(record)
+                                                     : LoadRecord::defaultFileName());
+    QString why;
+    QList<int> unreadable;
+    const QList<LoadRecordEntry> entries = loadRecord.read(&why, &unreadable);
+    if (!why.isEmpty()) {
+        printError(QStringLiteral("kv402 record: cannot read \"%1\": %2\n")
+                       .arg(loadRecord.fileName(), why));
+        return Failure;
+    }
+    if (!unreadable.isEmpty()) {
+        // A line cut short or garbled: the table goes on without it, but not unnoticed.
+        QStringList numbers;
+        for (const int number : std::as_const(unreadable))
+            numbers.append(QString::number(number));
+        printError(QStringLiteral("kv402 record: \"%1\": %2 %3 could not be read and %4 left out\n")
+                       .arg(loadRecord.fileName(),
+                            numbers.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
+                            numbers.join(QStringLiteral(", ")),
+                            numbers.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")));
+    }
+    if (!parser.isSet(json)) {
+        printOut(QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+                     .arg(QStringLiteral("START"), -25)
+                     .arg(QStringLiteral("PORT"), -8)
+                     .arg(QStringLiteral("VERSION"), -10)
+                     .arg(QStringLiteral("OUTCOME"), -24)
+                     .arg(QStringLiteral("BLOCKS"), 11)
+                     .arg(QStringLiteral("FILE")));
+    }
+    for (const LoadRecordEntry &entry : entries) {
+        // Once the output has failed, the rest would be dropped anyway.
+        if (outputState() != OutputState::Good)
+            break;
+        if (from.isValid() && entry.started < from)
+            continue;
+        if (parser.isSet(json)) {
+            printOut(QString::fromUtf8(QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact))
+                     + QLatin1Char('\n'));
+            continue;
+        }
+        printOut(QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+                     .arg(entry.started.toString(Qt::ISODate), -25)
+                     .arg(entry.port, -8)
+                     .arg(entry.version.isEmpty() ? QStringLiteral("-") : entry.version, -10)
+                     .arg(entry.outcome, -24)
+                     .arg(QStringLiteral("%1/%2").arg(entry.blocks).arg(entry.of), 11)
+                     .arg(entry.dataFile));
+    }
+    return Success;
+}
+
+} // namespace Kv402::Tool

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "ports/serial_port.h"
+#include "srecord/srecord_core.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+namespace Kv402 {
+
+enum class MessageButtons { Ok, OkCancel, YesNo };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+// Something a load has to tell the user or ask. It carries what happened and its arguments; the
+// words are the window's (or the command line's), in their language.
+struct LoadMessage
+{
+    enum class Kind {
+        // Send while no firmware revision is chosen.
+        NothingSelected,
+        // No version or no language is chosen.
+        VersionNotAvailable,
+        // The version has no catalogue row in the chosen language: there is no data file.
+        VersionNotInLanguage,
+        // The reminder before the first run.
+        CheckCable,
+        // A record of the data file has a wrong checksum; told for the first ones only.
+        WrongChecksum,
+        // After the checksum messages: count records, the first at lines; load anyway?
+        WrongChecksumQuestion,
+        // The data file is missing, unreadable or malformed: file, problem, line, column, reason.
+        DataFileUnusable,
+        // The data file holds nothing to load: file.
+        NoDataToLoad,
+        // No port is chosen; deniedPorts names the ports this user may not open, if any.
+        NoPortSelected,
+        // The port would not open: portNumber, openFailure.
+        PortNotOpened,
+        CableNotConnected,
+        PortOutOfOrder,
+        FlashWriteError,
+        LoadCompleted,
+        RepeatLoad,
+        TerminalNotAnswering,
+        // The open port stopped working: portNumber, reason (empty: it took no more bytes).
+        PortStoppedWorking,
+    };
+
+    Kind kind = Kind::NothingSelected;
+    MessageButtons buttons = MessageButtons::Ok;
+    // The button that Enter presses.
+    MessageAnswer defaultAnswer = MessageAnswer::Ok;
+
+    // The data file, as an absolute path.
+    QString file = {};
+    DataFileProblem problem = DataFileProblem::None;
+    qint64 line = 0;
+    int column = 0;
+    // The system's reason: why a file could not be read, or why a port stopped working.
+    QString reason = {};
+    // DataFileUnusable: the whole problem in one English sentence, for logs and the command line.
+    QString sentence = {};
+    // WrongChecksumQuestion: how many records, and the lines of the first ones.
+    qsizetype count = 0;
+    QList<qint64> lines = {};
+    int portNumber = 0;
+    PortOpenFailure openFailure = {};
+    QStringList deniedPorts = {};
+};
+
+class LoadSession;
+
+// Where a load session's messages go. Both calls come in the thread the session lives in.
+class LoadPrompts
+{
+public:
+    virtual ~LoadPrompts() = default;
+
+    // Tells or asks. The run waits, its port as it is, until LoadSession::answer() gives the
+    // answer, at once from inside this call or at any time later, or until it is stopped.
+    virtual void ask(LoadSession *session, const LoadMessage &message) = 0;
+    // The message last asked no longer wants an answer: its run was stopped.
+    virtual void withdraw(LoadSession *session) = 0;
+};
+
+} // namespace Kv402
+
+Q_DECLARE_METATYPE(Kv402::LoadMessage)

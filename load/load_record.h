@@ -1,0 +1,71 @@
+#pragma once
+
+#include "link/link_event.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+namespace Kv402 {
+
+// One load as the record keeps it: what was loaded where, by whom, and how it ended.
+struct LoadRecordEntry
+{
+    QDateTime started;
+    QDateTime ended;
+    QString user;
+    QString host;
+    // "COM3", or the device path a load was given.
+    QString port;
+    // The device, with the USB serial number where it is known.
+    QString device;
+    QString revision;
+    QString version;
+    QString language;
+    // The data file as an absolute path, and the SHA-256 of its bytes in hex.
+    QString dataFile;
+    QString sha256;
+    int blocks = 0;
+    int of = 0;
+    int errors = 0;
+    // One of the names outcomeName() gives.
+    QString outcome;
+
+    QJsonObject toJson() const;
+    static LoadRecordEntry fromJson(const QJsonObject &object);
+};
+
+// The name of a run's outcome in the record and in the command line's output.
+QString outcomeName(LinkOutcome outcome);
+
+// The user and host a record names.
+QString currentUser();
+QString currentHost();
+
+// The record of every load: one JSON object a line. Lines are appended whole, each in one write
+// to a file opened for appending under an exclusive lock, so loads that end together never mix
+// their lines, from one process or several. A line cut short (a full disk) is taken back, and a
+// line always starts on a line of its own, so one damaged line never hides the next.
+class LoadRecord
+{
+public:
+    explicit LoadRecord(QString fileName = defaultFileName());
+
+    // loads.jsonl in the application's data folder.
+    static QString defaultFileName();
+
+    const QString &fileName() const { return m_fileName; }
+
+    // False, with the reason, when the line could not be written; a load goes on regardless.
+    bool append(const LoadRecordEntry &entry, QString *error = nullptr) const;
+    // Every entry, oldest first. Lines that are not entries are passed over; their numbers,
+    // counted from 1, go to skippedLines (blank lines hold nothing and are not counted as such).
+    // A record that does not exist is an error.
+    QList<LoadRecordEntry> read(QString *error = nullptr, QList<int> *skippedLines = nullptr) const;
+
+private:
+    QString m_fileName;
+};
+
+} // namespace Kv402

@@ -1,0 +1,566 @@
+// The rules of a load, on the session alone: the order of its messages and what their answers
+// do, its outcomes, its counters and bars, and Stop at every moment. No window.
+
+#include "srecord_text.h"
+#include "terminal_events.h"
+#include "workspace.h"
+
+#include "load/load_session.h"
+#include "simulator/simulated_terminal.h"
+
+#include <QQueue>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace Kv402;
+using namespace std::chrono_literals;
+using Kv402::Test::Workspace;
+using Kind = LoadMessage::Kind;
+using Options = SimulatedTerminal::Options;
+
+Q_DECLARE_METATYPE(Options)
+Q_DECLARE_METATYPE(Kind)
+
+namespace {
+
+constexpr int Port = 2;
+constexpr int Block = 256;
+constexpr auto Ok = MessageAnswer::Ok;
+constexpr auto Cancel = MessageAnswer::Cancel;
+constexpr auto Yes = MessageAnswer::Yes;
+constexpr auto No = MessageAnswer::No;
+
+// Short limits, so that a silent terminal is given up in a moment.
+constexpr LinkLimits FastLimits{300ms, 300ms, 10ms};
+
+// A display other than the idle one, to see what a load leaves of it.
+const LoadDisplay EarlierDisplay{" 5  of   12", " 1  of   12", 5, 12, 1, 12};
+
+// Prompts answered from a script; a message without a scripted answer gets its default and is
+// counted. Each asked message is noted with the display as it stood then.
+class ScriptedPrompts : public LoadPrompts
+{
+public:
+    void ask(LoadSession *session, const LoadMessage &message) override
+    {
+        asked.append(message);
+        displays.append(session->display());
+        if (onAsk && onAsk(session, message))
+            return; // left open
+        if (answers.isEmpty()) {
+            ++unscripted;
+            session->answer(message.defaultAnswer);
+            return;
+        }
+        session->answer(answers.dequeue());
+    }
+    void withdraw(LoadSession *) override { ++withdrawn; }
+
+    QList<Kind> kinds() const
+    {
+        QList<Kind> result;
+        for (const LoadMessage &message : asked)
+            result.append(message.kind);
+        return result;
+    }
+
+    QList<LoadMessage> asked;
+    QList<LoadDisplay> displays;
+    QQueue<MessageAnswer> answers;
+    int unscripted = 0;
+    int withdrawn = 0;
+    // Returns true to leave the message open, as a user who does not answer.
+    std::function<bool(LoadSession *, const LoadMessage &)> onAsk;
+};
+
+QByteArray imageData(int blocks)
+{
+    QByteArray data(blocks * Block, Qt::Uninitialized);
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char((i * 7 + i / Block) & 0xFF);
+    return data;
+}
+
+Options rejecting(int block, int times)
+{
+    Options options;
+    for (int attempt = 1; attempt <= times; ++attempt)
+        options.corruptedEchoes.insert({block, attempt});
+    return options;
+}
+
+// A session on a simulated terminal behind COM2, loading DATA.S28 from a workspace.
+struct Rig
+{
+    explicit Rig(const Options &options = {})
+        : terminal(std::make_shared<SimulatedTerminal>(options))
+    {
+        ports.attach(Port, terminal);
+        request.revision = "1";
+        request.versionChosen = true;
+        request.versionFound = true;
+        request.dataFile = "DATA.S28";
+        request.portNumber = Port;
+        request.display = EarlierDisplay;
+    }
+
+    void writeBlocks(int blocks)
+    {
+        workspace.writeFile("DATA.S28", Test::s2Records(0x300000, imageData(blocks)));
+    }
+
+    // Runs a session to its end with these answers; returns its outcome.
+    LoadOutcome run(const QList<MessageAnswer> &answers)
+    {
+        for (MessageAnswer answer : answers)
+            prompts.answers.enqueue(answer);
+        session = std::make_unique<LoadSession>(request, ports, prompts, FastLimits);
+        QSignalSpy finished(session.get(), &LoadSession::finished);
+        session->start();
+        if (!finished.wait(20000))
+            return LoadOutcome::NotStarted;
+        return finished.first().first().value<LoadOutcome>();
+    }
+
+    int headersSent() const { return Test::headersSent(*terminal); }
+
+    bool portClosed() const
+    {
+        const QList<SimulatedTerminal::Event> events = terminal->events();
+        return events.isEmpty() || events.last().kind == SimulatedTerminal::Event::Kind::Closed;
+    }
+
+    Workspace workspace;
+    std::shared_ptr<SimulatedTerminal> terminal;
+    SimulatedPorts ports;
+    ScriptedPrompts prompts;
+    LoadRequest request;
+    std::unique_ptr<LoadSession> session;
+};
+
+} // namespace
+
+class LoadSessionTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void messagesAndOutcomes_data();
+    void messagesAndOutcomes();
+    void checksBeforeTheFirstRun_data();
+    void checksBeforeTheFirstRun();
+    void displayFollowsTheRun();
+    void cableMissingReadsTheFileAgain();
+    void wrongChecksumsNameTheirLines();
+    void stopWhileAMessageIsOpen_data();
+    void stopWhileAMessageIsOpen();
+    void stopBeforeTheStart();
+    void nextTerminalIsWaitedFor();
+    void runsNameTheBytesTheySent();
+    void cableTriedAgainIsOneRun();
+    void runEndsWhenItsLinkEnds_data();
+    void runEndsWhenItsLinkEnds();
+};
+
+void LoadSessionTest::messagesAndOutcomes_data()
+{
+    QTest::addColumn<Options>("options");
+    QTest::addColumn<int>("blocks");
+    QTest::addColumn<QList<MessageAnswer>>("answers");
+    QTest::addColumn<QList<Kind>>("expected");
+    QTest::addColumn<LoadOutcome>("outcome");
+    QTest::addColumn<int>("headers");
+
+    QTest::newRow("clean run, no repeat")
+        << Options() << 3 << QList{Ok, Ok, No}
+        << QList{Kind::CheckCable, Kind::LoadCompleted, Kind::RepeatLoad} << LoadOutcome::Completed
+        << 1;
+    QTest::newRow("repeat once") << Options() << 2 << QList{Ok, Ok, Yes, Ok, No}
+                                 << QList{Kind::CheckCable,
+                                          Kind::LoadCompleted,
+                                          Kind::RepeatLoad,
+                                          Kind::LoadCompleted,
+                                          Kind::RepeatLoad}
+                                 << LoadOutcome::Completed << 2;
+    Options flash;
+    flash.flashErrorAt = 3;
+    QTest::newRow("flash error: no success message")
+        << flash << 12 << QList{Ok, Ok, No}
+        << QList{Kind::CheckCable, Kind::FlashWriteError, Kind::RepeatLoad}
+        << LoadOutcome::FlashWriteError << 1;
+    QTest::newRow("port failure: no repeat question")
+        << rejecting(2, 10) << 4 << QList{Ok, Ok} << QList{Kind::CheckCable, Kind::PortOutOfOrder}
+        << LoadOutcome::Failed << 1;
+    Options cable;
+    cable.cableConnected = false;
+    QTest::newRow("no cable, Cancel")
+        << cable << 2 << QList{Ok, Cancel} << QList{Kind::CheckCable, Kind::CableNotConnected}
+        << LoadOutcome::CableCancelled << 0;
+    Options silent;
+    silent.silentFrom = SimulatedTerminal::SilentFrom{1, SimulatedTerminal::Silence::NoEcho};
+    QTest::newRow("silent terminal")
+        << silent << 3 << QList{Ok, Ok} << QList{Kind::CheckCable, Kind::TerminalNotAnswering}
+        << LoadOutcome::Failed << 1;
+    Options refused;
+    refused.openRefused = PortOpenFailure::Kind::NoModemLines;
+    QTest::newRow("port without modem lines")
+        << refused << 1 << QList{Ok, Ok} << QList{Kind::CheckCable, Kind::PortNotOpened}
+        << LoadOutcome::Failed << 0;
+}
+
+void LoadSessionTest::messagesAndOutcomes()
+{
+    QFETCH(Options, options);
+    QFETCH(int, blocks);
+    QFETCH(QList<MessageAnswer>, answers);
+    QFETCH(QList<Kind>, expected);
+    QFETCH(LoadOutcome, outcome);
+    QFETCH(int, headers);
+
+    Rig rig(options);
+    rig.writeBlocks(blocks);
+    QCOMPARE(rig.run(answers), outcome);
+    QCOMPARE(rig.prompts.kinds(), expected);
+    QVERIFY(rig.prompts.answers.isEmpty());
+    QCOMPARE(rig.prompts.unscripted, 0);
+    QCOMPARE(rig.headersSent(), headers);
+    QVERIFY(rig.portClosed());
+    QCOMPARE(rig.terminal->violations(), QStringList());
+    // Every question asked was answered, none withdrawn.
+    QCOMPARE(rig.prompts.withdrawn, 0);
+}
+
+void LoadSessionTest::checksBeforeTheFirstRun_data()
+{
+    QTest::addColumn<QString>("revision");
+    QTest::addColumn<bool>("chosen");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("dataFile");
+    QTest::addColumn<bool>("port");
+    QTest::addColumn<QList<Kind>>("expected");
+    QTest::addColumn<LoadOutcome>("outcome");
+
+    QTest::newRow("no revision") << "Version" << true << true << "DATA.S28" << true
+                                 << QList{Kind::NothingSelected} << LoadOutcome::NotStarted;
+    QTest::newRow("no version chosen")
+        << "1" << false << false << "" << true << QList{Kind::VersionNotAvailable}
+        << LoadOutcome::NotStarted;
+    // The data file of an earlier choice must not be loaded for a pair without a row.
+    QTest::newRow("version not in this language")
+        << "1" << true << false << "DATA.S28" << true << QList{Kind::VersionNotInLanguage}
+        << LoadOutcome::NotStarted;
+    QTest::newRow("missing data file")
+        << "1" << true << true << "MISSING.S28" << true
+        << QList{Kind::CheckCable, Kind::DataFileUnusable} << LoadOutcome::Refused;
+    QTest::newRow("no port") << "1" << true << true << "DATA.S28" << false
+                             << QList{Kind::CheckCable, Kind::NoPortSelected}
+                             << LoadOutcome::Refused;
+}
+
+void LoadSessionTest::checksBeforeTheFirstRun()
+{
+    QFETCH(QString, revision);
+    QFETCH(bool, chosen);
+    QFETCH(bool, found);
+    QFETCH(QString, dataFile);
+    QFETCH(bool, port);
+    QFETCH(QList<Kind>, expected);
+    QFETCH(LoadOutcome, outcome);
+
+    Rig rig;
+    rig.writeBlocks(1);
+    rig.request.revision = revision;
+    rig.request.versionChosen = chosen;
+    rig.request.versionFound = found;
+    rig.request.dataFile = dataFile;
+    if (!port)
+        rig.request.portNumber.reset();
+    QCOMPARE(rig.run(QList{Ok, Ok}.mid(0, expected.size())), outcome);
+    QCOMPARE(rig.prompts.kinds(), expected);
+    // Nothing reached the terminal, and the display is as it was.
+    QVERIFY(rig.terminal->events().isEmpty());
+    QCOMPARE(rig.session->display(), EarlierDisplay);
+}
+
+// The counters and bars as each message finds them.
+void LoadSessionTest::displayFollowsTheRun()
+{
+    Rig rig(rejecting(1, 3));
+    rig.writeBlocks(4);
+    QCOMPARE(rig.run({Ok, Ok, No}), LoadOutcome::Completed);
+    const QList<LoadDisplay> &shown = rig.prompts.displays;
+    QCOMPARE(shown.size(), 3);
+    // The reminder: the display of before.
+    QCOMPARE(shown.at(0), EarlierDisplay);
+    // The success message: N of N, the errors of all blocks on the bar and in Text2.
+    QCOMPARE(shown.at(1), (LoadDisplay{" 4  of   4", " 3  of   4", 4, 4, 3, 4}));
+    // After the repeat question the display is cleared; the bars keep their range.
+    QCOMPARE(rig.session->display(), (LoadDisplay{"", "", 0, 4, 0, 4}));
+}
+
+// OK at the cable question reads the file again: changed meanwhile, it loads as it is now.
+void LoadSessionTest::cableMissingReadsTheFileAgain()
+{
+    Options options;
+    options.cableConnected = false;
+    Rig rig(options);
+    rig.writeBlocks(3);
+    int cableQuestions = 0;
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind == Kind::CableNotConnected && ++cableQuestions == 2) {
+            rig.writeBlocks(2);
+            rig.terminal->setCableConnected(true);
+        }
+        return false;
+    };
+    QCOMPARE(rig.run({Ok, Ok, Ok, Ok, No}), LoadOutcome::Completed);
+    QCOMPARE(rig.prompts.kinds(),
+             (QList{Kind::CheckCable,
+                    Kind::CableNotConnected,
+                    Kind::CableNotConnected,
+                    Kind::LoadCompleted,
+                    Kind::RepeatLoad}));
+    // The cable question leaves the display of before; the run that found the cable starts
+    // from empty counters.
+    QCOMPARE(rig.prompts.displays.at(2), EarlierDisplay);
+    QCOMPARE(rig.terminal->announcedBlocks(), 2);
+}
+
+void LoadSessionTest::wrongChecksumsNameTheirLines()
+{
+    Rig rig;
+    QByteArray text;
+    const QByteArray data = imageData(1);
+    for (int i = 0; i < 16; ++i)
+        text += Test::s2Record(0x300000 + i * 16, data.mid(i * 16, 16), i % 4 == 1 ? 1 : 0) + "\n";
+    rig.workspace.writeFile("DATA.S28", text);
+    QCOMPARE(rig.run({Ok, Ok, Ok, Ok, Ok, No}), LoadOutcome::Refused);
+    QCOMPARE(rig.prompts.kinds(),
+             (QList{Kind::CheckCable,
+                    Kind::WrongChecksum,
+                    Kind::WrongChecksum,
+                    Kind::WrongChecksum,
+                    Kind::WrongChecksum,
+                    Kind::WrongChecksumQuestion}));
+    const LoadMessage question = rig.prompts.asked.last();
+    QCOMPARE(question.count, 4);
+    QCOMPARE(question.lines, (QList<qint64>{2, 6, 10, 14}));
+    QCOMPARE(question.buttons, MessageButtons::YesNo);
+    QCOMPARE(question.defaultAnswer, No);
+    QVERIFY(rig.terminal->events().isEmpty());
+}
+
+void LoadSessionTest::stopWhileAMessageIsOpen_data()
+{
+    QTest::addColumn<Options>("options");
+    QTest::addColumn<Kind>("open");
+
+    QTest::newRow("the reminder") << Options() << Kind::CheckCable;
+    Options cable;
+    cable.cableConnected = false;
+    QTest::newRow("the cable question") << cable << Kind::CableNotConnected;
+    QTest::newRow("the success message") << Options() << Kind::LoadCompleted;
+    QTest::newRow("the repeat question") << Options() << Kind::RepeatLoad;
+    QTest::newRow("the port failure") << rejecting(1, 10) << Kind::PortOutOfOrder;
+}
+
+// The user is reading a message when the load must end (Stop, closing, the system shutting
+// down): the load ends at once, the message is withdrawn, the port is closed, nothing follows.
+void LoadSessionTest::stopWhileAMessageIsOpen()
+{
+    QFETCH(Options, options);
+    QFETCH(Kind, open);
+
+    Rig rig(options);
+    rig.writeBlocks(3);
+    rig.prompts.onAsk = [&](LoadSession *session, const LoadMessage &message) {
+        if (message.kind != open)
+            return false;
+        QTimer::singleShot(20, session, &LoadSession::stop);
+        return true;
+    };
+    QCOMPARE(rig.run({}), LoadOutcome::Stopped);
+    QCOMPARE(rig.prompts.kinds().last(), open);
+    QCOMPARE(rig.prompts.withdrawn, 1);
+    QVERIFY(rig.portClosed());
+    // A late answer is dropped.
+    rig.session->answer(Ok);
+    QCOMPARE(rig.headersSent(), open == Kind::CheckCable || open == Kind::CableNotConnected ? 0 : 1);
+}
+
+void LoadSessionTest::stopBeforeTheStart()
+{
+    Rig rig;
+    rig.writeBlocks(1);
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    QSignalSpy finished(rig.session.get(), &LoadSession::finished);
+    rig.session->stop();
+    rig.session->start();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.first().first().value<LoadOutcome>(), LoadOutcome::Stopped);
+    QVERIFY(rig.prompts.asked.isEmpty());
+    QVERIFY(rig.terminal->events().isEmpty());
+}
+
+// A production line: after a load the port waits for the terminal to go and the next to come.
+void LoadSessionTest::nextTerminalIsWaitedFor()
+{
+    Rig rig;
+    rig.writeBlocks(2);
+    rig.request.waitForNextTerminal = true;
+    int repeats = 0;
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind == Kind::RepeatLoad && ++repeats == 1) {
+            // The loaded terminal is unplugged, then the next one plugged in.
+            QTimer::singleShot(100, [&] { rig.terminal->setCableConnected(false); });
+            QTimer::singleShot(300, [&] {
+                QCOMPARE(rig.headersSent(), 1);
+                rig.terminal->setCableConnected(true);
+            });
+        }
+        return false;
+    };
+    QCOMPARE(rig.run({Ok, Ok, Yes, Ok, No}), LoadOutcome::Completed);
+    QCOMPARE(rig.headersSent(), 2);
+    QCOMPARE(rig.prompts.kinds(),
+             (QList{Kind::CheckCable,
+                    Kind::LoadCompleted,
+                    Kind::RepeatLoad,
+                    Kind::LoadCompleted,
+                    Kind::RepeatLoad}));
+}
+
+// The file is replaced while the repeat question is open: each run hashes what it read itself.
+void LoadSessionTest::runsNameTheBytesTheySent()
+{
+    Rig rig;
+    rig.writeBlocks(3);
+    const QByteArray first = Test::fileHash(rig.workspace.filePath("DATA.S28"));
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind == Kind::RepeatLoad && rig.prompts.answers.size() == 3)
+            rig.writeBlocks(2);
+        return false;
+    };
+    rig.session = nullptr;
+    QList<LoadRun> runs;
+    rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, Yes, Ok, No});
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
+        runs.append(run);
+    });
+    QSignalSpy finished(rig.session.get(), &LoadSession::finished);
+    rig.session->start();
+    QVERIFY(finished.wait(20000));
+
+    const QByteArray second = Test::fileHash(rig.workspace.filePath("DATA.S28"));
+    QVERIFY(first != second);
+    QCOMPARE(runs.size(), 2);
+    QCOMPARE(runs.at(0).sha256, QString::fromLatin1(first.toHex()));
+    QCOMPARE(runs.at(0).counters.blockCount, 3);
+    QCOMPARE(runs.at(1).sha256, QString::fromLatin1(second.toHex()));
+    QCOMPARE(runs.at(1).counters.blockCount, 2);
+    QCOMPARE(runs.at(1).dataFile, rig.workspace.filePath("DATA.S28"));
+}
+
+// OK at the cable question tries again: the load is one run, from the first try to its end.
+void LoadSessionTest::cableTriedAgainIsOneRun()
+{
+    Options options;
+    options.cableConnected = false;
+    Rig rig(options);
+    rig.writeBlocks(2);
+    int cableQuestions = 0;
+    QDateTime firstAsked;
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind != Kind::CableNotConnected)
+            return false;
+        if (++cableQuestions == 1)
+            firstAsked = QDateTime::currentDateTime();
+        if (cableQuestions == 3)
+            rig.terminal->setCableConnected(true);
+        QTest::qWait(20);
+        return false;
+    };
+    QList<LoadRun> runs;
+    rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, Ok, Ok, Ok, No});
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
+        runs.append(run);
+    });
+    QSignalSpy finished(rig.session.get(), &LoadSession::finished);
+    rig.session->start();
+    QVERIFY(finished.wait(20000));
+
+    QCOMPARE(cableQuestions, 3);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().outcome, LinkOutcome::Completed);
+    // The load began with the first of the three tries that found no cable; the fourth loaded.
+    QVERIFY(runs.first().started <= firstAsked);
+    const QList<SimulatedTerminal::Event> events = rig.terminal->events();
+    QCOMPARE(std::count_if(events.begin(),
+                           events.end(),
+                           [](const SimulatedTerminal::Event &e) {
+                               return e.kind == SimulatedTerminal::Event::Kind::Opened;
+                           }),
+             4);
+}
+
+void LoadSessionTest::runEndsWhenItsLinkEnds_data()
+{
+    QTest::addColumn<Options>("options");
+    QTest::addColumn<Kind>("lingering");
+    QTest::addColumn<LinkOutcome>("outcome");
+
+    QTest::newRow("success message") << Options() << Kind::LoadCompleted << LinkOutcome::Completed;
+    Options flash;
+    flash.flashErrorAt = 1;
+    QTest::newRow("flash write error")
+        << flash << Kind::FlashWriteError << LinkOutcome::FlashWriteError;
+    Options cable;
+    cable.cableConnected = false;
+    QTest::newRow("no cable") << cable << Kind::CableNotConnected
+                              << LinkOutcome::CableNotConnected;
+}
+
+// The run's end is when its link ended, however long the user takes to read the message.
+void LoadSessionTest::runEndsWhenItsLinkEnds()
+{
+    QFETCH(Options, options);
+    QFETCH(Kind, lingering);
+    QFETCH(LinkOutcome, outcome);
+
+    Rig rig(options);
+    rig.writeBlocks(3);
+    QDateTime answered;
+    rig.prompts.onAsk = [&](LoadSession *session, const LoadMessage &message) {
+        if (message.kind != lingering)
+            return false;
+        QTimer::singleShot(1000, session, [&answered, session, message] {
+            answered = QDateTime::currentDateTime();
+            session->answer(message.kind == Kind::CableNotConnected ? Cancel : Ok);
+        });
+        return true;
+    };
+    QList<LoadRun> runs;
+    rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, No});
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
+        runs.append(run);
+    });
+    QSignalSpy finished(rig.session.get(), &LoadSession::finished);
+    rig.session->start();
+    QVERIFY(finished.wait(20000));
+
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().outcome, outcome);
+    QVERIFY(answered.isValid());
+    QVERIFY2(runs.first().ended.msecsTo(answered) >= 900,
+             qPrintable(runs.first().ended.toString(Qt::ISODateWithMs) + " "
+                        + answered.toString(Qt::ISODateWithMs)));
+    // N is known from the image, also when the header was never sent.
+    QCOMPARE(runs.first().counters.blockCount, 3);
+}
+
+QTEST_GUILESS_MAIN(LoadSessionTest)
+#include "tst_load_session.moc"
