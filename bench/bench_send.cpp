@@ -105,7 +105,7 @@ int main()
     const double wire
         = std::chrono::duration<double>(
               characters
-              * Kv402::LineSettings::parse(QString(Kv402::Link::LineSettings))->characterTime())
+              * Kv402::Link::Line.characterTime())
               .count();
     const double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
                        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;

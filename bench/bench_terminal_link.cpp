@@ -93,7 +93,7 @@ bool run(const Case &benchCase, const MemoryImage &image, std::chrono::nanosecon
 
     const auto cpuStart = processCpuTime();
     const auto wallStart = std::chrono::steady_clock::now();
-    const LinkOutcome outcome = link.run(image, Port);
+    const LinkOutcome outcome = link.run(image, portAddress(Port));
     const std::chrono::nanoseconds wall = std::chrono::steady_clock::now() - wallStart;
     const std::chrono::nanoseconds cpu = processCpuTime() - cpuStart;
 
@@ -181,9 +181,9 @@ bool benchDataPath(const MemoryImage &image, std::chrono::nanoseconds character)
     ::cfmakeraw(&raw);
     ::tcsetattr(master, TCSANOW, &raw);
     const QString slave = QString::fromLocal8Bit(::ptsname(master));
-    QtSerialPort port([slave](int) { return slave; }, QtSerialPort::ModemLines::Optional);
+    QtSerialPort port({portName(Port), slave}, QtSerialPort::ModemLines::Optional);
     PortOpenFailure failure;
-    if (!port.open(Port, QString(Link::LineSettings), &failure)) {
+    if (!port.open(Link::Line, &failure)) {
         std::printf("  data path: %s\n", qPrintable(failure.reason));
         ::close(master);
         return false;
@@ -234,9 +234,9 @@ bool benchDataPath(const MemoryImage &image, std::chrono::nanoseconds character)
 void benchCtsPolling()
 {
     constexpr auto Duration = 5s;
-    QtSerialPort port;
+    QtSerialPort port(portAddress(Port));
     PortOpenFailure failure;
-    if (!port.open(Port, QString(Link::LineSettings), &failure)) {
+    if (!port.open(Link::Line, &failure)) {
         std::printf("  CTS polling: COM1 (%s) not measured: %s\n",
                     qPrintable(failure.device),
                     qPrintable(failure.reason));
@@ -278,7 +278,7 @@ int main(int argc, char *argv[])
     const qint64 characters = 2 * Link::HeaderSize + Link::StatusSize
                               + qint64(Blocks) * (2 * Link::BlockSize + Link::StatusSize);
     const std::chrono::nanoseconds wireTime
-        = characters * LineSettings::parse(QString(Link::LineSettings))->characterTime();
+        = characters * Link::Line.characterTime();
 
     SimulatedTerminal::Adapter defaultTimer;
     SimulatedTerminal::Adapter lowLatency;
@@ -289,9 +289,8 @@ int main(int argc, char *argv[])
         {"USB adapter, 1 ms", lowLatency, 1.02},
     };
 
-    std::printf("terminal link, %d blocks at %s, simulated terminal, real clock\n",
-                Blocks,
-                Link::LineSettings.data());
+    std::printf("terminal link, %d blocks at 19200,o,8,1, simulated terminal, real clock\n",
+                Blocks);
     std::printf("  wire time %9.1f ms (%lld characters of 11 bits)\n",
                 msecs(wireTime),
                 static_cast<long long>(characters));
@@ -300,7 +299,7 @@ int main(int argc, char *argv[])
         sent = run(benchCase, image, wireTime) && sent;
 
     std::printf("the platform's port (QtSerialPort)\n");
-    sent = benchDataPath(image, LineSettings::parse(QString(Link::LineSettings))->characterTime())
+    sent = benchDataPath(image, Link::Line.characterTime())
            && sent;
     benchCtsPolling();
     return sent ? 0 : 1;

@@ -25,7 +25,6 @@ constexpr int RevisionWithoutZeroLanguage = 5;
 
 // A first version (or language) "0" means that the revision has no software.
 const QString NoVersion = QStringLiteral("0");
-const QString NoRevision = QStringLiteral("Version");
 
 } // namespace
 
@@ -143,12 +142,12 @@ RevisionChoice CatalogueChoices::chooseRevision(const QString &revision)
             choice.failureAfterMessage = error;
             return choice;
         }
-    } else if (revision == NoRevision) {
+    } else if (revision == Catalogue::NoRevision) {
         choice.clearDevices = true;
         choice.clearPorts = true;
     }
 
-    choice.noDevices = revision == NoRevision || choice.versions.selectedText().isEmpty()
+    choice.noDevices = revision == Catalogue::NoRevision || choice.versions.selectedText().isEmpty()
                        || choice.languages.selectedText().isEmpty();
     choice.discoverPorts = !choice.noDevices;
     return choice;

@@ -15,6 +15,8 @@ inline constexpr QLatin1StringView Password{"tqm507rw"};
 inline constexpr QLatin1StringView PinCipherFormat{"PRAGMA cipher_compatibility = 3;"};
 
 inline constexpr QLatin1StringView RevisionTable{"num"};
+// The revision list's text that stands for no firmware revision.
+inline constexpr QLatin1StringView NoRevision{"Version"};
 inline constexpr QLatin1StringView RevisionField{"numeri"};
 
 // Versioni1 to Versioni5 belong to the firmware revisions "1" to "5".

@@ -47,8 +47,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int ExitSignalBase = 128;
-// Simulated terminals and devices named by path get port numbers of their own, above COM16.
-constexpr int FirstDeviceNumber = 100;
 // Simulated terminals go beyond COM16, so that one process can simulate a whole production line.
 constexpr int MaxSimulatedPort = 64;
 // The longest --cable-wait: a day.
@@ -164,13 +162,14 @@ QString messageText(const LoadMessage &message)
     }
 }
 
-// What one port is: its name in the output, the port number its session uses, the device.
+// What one port is: its name in the output and the device behind it, or a simulated terminal.
 struct Target
 {
-    QString name;
-    int number = 0;
-    QString device;
+    PortAddress address;
     std::optional<SimulatedTerminal::Options> simulated;
+
+    const QString &name() const { return address.name; }
+    QString device() const { return simulated ? QString(SimulatedDevice) : address.device; }
 };
 
 struct Options
@@ -200,37 +199,19 @@ struct LoadResult
     bool completed() const { return outcome == Completed; }
 };
 
-// The ports of a send: simulated terminals, named devices and COM ports in one factory.
-class TargetPorts : public SerialPortFactory
+// The ports of a send: simulated terminals by their names, every other address the platform's.
+SimulatedPorts targetPorts(const std::vector<Target> &targets, bool fast)
 {
-public:
-    explicit TargetPorts(const std::vector<Target> &targets, bool fast)
-        : m_simulated(std::make_shared<QtSerialPortFactory>([this](int number) {
-            const auto found = m_devices.find(number);
-            return found == m_devices.end() ? portDevice(number) : found->second;
-        }))
-    {
-        for (const Target &target : targets) {
-            if (target.simulated) {
-                SimulatedTerminal::Options options = *target.simulated;
-                options.paced = !fast;
-                m_simulated.attach(target.number, std::make_shared<SimulatedTerminal>(options));
-            } else {
-                m_devices[target.number] = target.device;
-            }
+    SimulatedPorts ports(std::make_shared<QtSerialPortFactory>());
+    for (const Target &target : targets) {
+        if (target.simulated) {
+            SimulatedTerminal::Options options = *target.simulated;
+            options.paced = !fast;
+            ports.attach(target.name(), std::make_shared<SimulatedTerminal>(options));
         }
     }
-
-    std::unique_ptr<SerialPort> makePort(int number) override
-    {
-        return m_simulated.makePort(number);
-    }
-    QString describe(int number) const override { return m_simulated.describe(number); }
-
-private:
-    std::map<int, QString> m_devices;
-    SimulatedPorts m_simulated;
-};
+    return ports;
+}
 
 // The questions of one port's load, answered by the options instead of a person.
 class PortLoad : public QObject, public LoadPrompts
@@ -285,7 +266,6 @@ public:
     {
         m_cableWait.invalidate();
         waitingForCable = false;
-        flashWriteFailed = false;
         lastReason.clear();
     }
 
@@ -298,7 +278,6 @@ public:
     QList<LoadResult> results;
     int toldStep = -1;
     bool waitingForCable = false;
-    bool flashWriteFailed = false;
     bool finished = false;
 
 private:
@@ -308,8 +287,8 @@ private:
 
 QJsonObject resultObject(const Target &target, const LoadResult &result)
 {
-    QJsonObject object{{QStringLiteral("port"), target.name},
-                       {QStringLiteral("device"), target.device},
+    QJsonObject object{{QStringLiteral("port"), target.name()},
+                       {QStringLiteral("device"), target.device()},
                        {QStringLiteral("event"), QStringLiteral("result")},
                        {QStringLiteral("outcome"), result.outcome},
                        {QStringLiteral("blocks"), result.blocks},
@@ -370,13 +349,16 @@ int terminalColumns()
 class Send : public QObject
 {
 public:
-    Send(std::vector<Target> targets, Options options, LoadRecord record, int blockCount)
+    Send(std::vector<Target> targets,
+         Options options,
+         LoadRecord record,
+         std::shared_ptr<const DataFileReading> reading)
         : m_targets(std::move(targets))
         , m_options(std::move(options))
         , m_record(std::move(record))
-        , m_ports(m_targets, m_options.fast)
+        , m_ports(targetPorts(m_targets, m_options.fast))
         , m_terminal(!m_options.json && ::isatty(STDOUT_FILENO))
-        , m_blockCount(blockCount)
+        , m_reading(std::move(reading))
     {
         for (const Target &target : m_targets)
             m_loads.push_back(std::make_unique<PortLoad>(target, m_options));
@@ -399,12 +381,11 @@ private:
     void start(PortLoad &load)
     {
         LoadRequest request;
-        request.revision = m_options.revision.isEmpty() ? QStringLiteral("1") : m_options.revision;
-        request.versionChosen = true;
-        request.versionFound = true;
         request.dataFile = m_options.dataFile;
-        request.portNumber = load.target.number;
+        request.port = load.target.address;
         request.waitForNextTerminal = m_options.again;
+        // The first load of every port sends what the check read: the file is read once.
+        request.firstReading = m_reading;
         const bool fast = m_options.fast && load.target.simulated;
         load.session = std::make_unique<LoadSession>(request,
                                                      m_ports,
@@ -414,7 +395,7 @@ private:
         if (m_options.json) {
             load.onWaitingForCable = [&load] {
                 printJson({{QStringLiteral("event"), QStringLiteral("waiting")},
-                           {QStringLiteral("port"), load.target.name},
+                           {QStringLiteral("port"), load.target.name()},
                            {QStringLiteral("for"), QStringLiteral("cable")}});
             };
         }
@@ -434,33 +415,24 @@ private:
     void linkEvent(PortLoad &load, const LinkEvent &event)
     {
         using Kind = LinkEvent::Kind;
-        if (event.counters.blockCount > 0 && !load.flashWriteFailed)
+        if (event.counters.blockCount > 0)
             load.counters = event.counters;
-        switch (event.kind) {
-        case Kind::HeaderAccepted:
+        if (event.kind == Kind::HeaderAccepted) {
             load.runTime.start();
             load.toldStep = 0;
-            break;
-        case Kind::FlashWriteError:
-            // The block the flash could not take was never written; no block is written after.
-            load.flashWriteFailed = true;
-            load.counters.blocksDone = event.counters.blocksDone - 1;
-            break;
-        default:
-            break;
         }
         if (m_options.json) {
             printJsonEvent(load, event);
             return;
         }
-        if (!m_terminal && event.kind == Kind::BlockWritten && !load.flashWriteFailed
+        if (!m_terminal && event.kind == Kind::BlockWritten && !event.counters.flashWriteFailed
             && event.counters.blockCount > 0) {
             const LinkCounters &c = event.counters;
             const int step = c.blocksDone * ProgressSteps / c.blockCount;
             if (step > load.toldStep) {
                 load.toldStep = step;
                 printLine(QStringLiteral("%1 %2 %3 of %4 blocks (%5 %), %6 errors")
-                              .arg(printable(load.target.name), printable(load.target.device))
+                              .arg(printable(load.target.name()), printable(load.target.device()))
                               .arg(c.blocksDone)
                               .arg(c.blockCount)
                               .arg(step * 100 / ProgressSteps)
@@ -475,7 +447,7 @@ private:
     void printJsonEvent(const PortLoad &load, const LinkEvent &event)
     {
         const LinkCounters &c = event.counters;
-        QJsonObject object{{QStringLiteral("port"), load.target.name}};
+        QJsonObject object{{QStringLiteral("port"), load.target.name()}};
         switch (event.kind) {
         case LinkEvent::Kind::HeaderAccepted:
             object.insert(QStringLiteral("event"), QStringLiteral("header"));
@@ -494,7 +466,8 @@ private:
             object.insert(QStringLiteral("errors"), c.errors);
             break;
         case LinkEvent::Kind::BlockWritten:
-            if (load.flashWriteFailed)
+            // The block the flash could not take was not written.
+            if (c.flashWriteFailed)
                 return;
             object.insert(QStringLiteral("event"), QStringLiteral("written"));
             object.insert(QStringLiteral("block"), c.blocksDone);
@@ -514,64 +487,52 @@ private:
             result.reason = load.lastReason;
         if (run.outcome == LinkOutcome::Stopped && m_signal)
             result.reason = QStringLiteral("stopped by %1").arg(signalName(m_signal));
-        result.blocks = std::min(run.counters.blocksDone, run.counters.blockCount);
+        result.blocks = run.counters.blocksWritten();
         result.of = run.counters.blockCount;
         result.errors = run.counters.errors;
         result.seconds = double(run.started.msecsTo(run.ended)) / 1000.0;
-        finishLoad(load, result, run.started, run.ended, run.dataFile, run.sha256);
+        finishLoad(load, result, run);
     }
 
     void sessionFinished(PortLoad &load, LoadOutcome outcome)
     {
         load.finished = true;
         // A load that ended before its run reached the port still has its result.
-        const QDateTime now = QDateTime::currentDateTime();
-        const QString dataFile = QFileInfo(m_options.dataFile).absoluteFilePath();
+        LoadRun none;
+        none.started = none.ended = QDateTime::currentDateTime();
+        none.dataFile = QFileInfo(m_options.dataFile).absoluteFilePath();
         if (outcome == LoadOutcome::Refused) {
             LoadResult refused;
             refused.outcome = DataFileUnusable;
             refused.reason = load.lastReason;
-            finishLoad(load, refused, now, now, dataFile, {});
+            finishLoad(load, refused, none);
         } else if (load.results.isEmpty()) {
-            LoadResult none;
-            none.outcome = outcome == LoadOutcome::Stopped ? outcomeName(LinkOutcome::Stopped)
-                                                           : outcomeName(
-                                                               LinkOutcome::PortNotOpened);
-            none.reason = outcome == LoadOutcome::Stopped && m_signal
-                              ? QStringLiteral("stopped by %1").arg(signalName(m_signal))
-                              : load.lastReason;
-            none.of = m_blockCount;
-            finishLoad(load, none, now, now, dataFile, {});
+            LoadResult result;
+            none.outcome = outcome == LoadOutcome::Stopped ? LinkOutcome::Stopped
+                                                           : LinkOutcome::PortNotOpened;
+            none.counters.blockCount = m_reading->image.blockCount();
+            result.outcome = outcomeName(none.outcome);
+            result.reason = outcome == LoadOutcome::Stopped && m_signal
+                                ? QStringLiteral("stopped by %1").arg(signalName(m_signal))
+                                : load.lastReason;
+            result.of = none.counters.blockCount;
+            finishLoad(load, result, none);
         }
         maybeEnd();
     }
 
     // One load, one result: in the output and in the record.
-    void finishLoad(PortLoad &load,
-                    const LoadResult &result,
-                    const QDateTime &started,
-                    const QDateTime &ended,
-                    const QString &dataFile,
-                    const QString &sha256)
+    void finishLoad(PortLoad &load, const LoadResult &result, const LoadRun &run)
     {
         load.results.append(result);
         load.loadEnded();
 
-        LoadRecordEntry entry;
-        entry.started = started;
-        entry.ended = ended;
-        entry.user = currentUser();
-        entry.host = currentHost();
-        entry.port = load.target.name;
-        entry.device = deviceWithSerial(load.target);
-        entry.revision = m_options.revision;
-        entry.version = m_options.version;
-        entry.language = m_options.language;
-        entry.dataFile = dataFile;
-        entry.sha256 = sha256;
-        entry.blocks = result.blocks;
-        entry.of = result.of;
-        entry.errors = result.errors;
+        LoadRecordEntry entry = recordEntry(run,
+                                            {m_options.revision,
+                                             m_options.version,
+                                             m_options.language},
+                                            load.target.address,
+                                            m_ports.describe(load.target.address));
         entry.outcome = result.outcome;
         QString why;
         if (!m_record.append(entry, &why)) {
@@ -582,8 +543,8 @@ private:
             printJson(resultObject(load.target, result));
         } else if (!m_terminal) {
             printLine(QStringLiteral("%1 %2 %3: %4 of %5 blocks, %6 errors, %7 s%8")
-                          .arg(printable(load.target.name),
-                               printable(load.target.device),
+                          .arg(printable(load.target.name()),
+                               printable(load.target.device()),
                                result.outcome)
                           .arg(result.blocks)
                           .arg(result.of)
@@ -609,16 +570,6 @@ private:
         }
     }
 
-    static QString deviceWithSerial(const Target &target)
-    {
-        if (target.simulated)
-            return target.device;
-        const PortIdentity identity = identifyDevice(target.device);
-        return identity.serialNumber.isEmpty()
-                   ? target.device
-                   : QStringLiteral("%1 (serial %2)").arg(target.device, identity.serialNumber);
-    }
-
     void redraw()
     {
         // One character short of the width: a line that fills it wraps on some terminals, and
@@ -638,8 +589,8 @@ private:
                                      : QString();
             const QString state = load->results.isEmpty() ? left : load->results.last().outcome;
             const QString line = QStringLiteral("%1 %2 %3 of %4 (%5 %) errors %6, %7 blocks/s %8")
-                                     .arg(printable(load->target.name), -6)
-                                     .arg(printable(load->target.device), -24)
+                                     .arg(printable(load->target.name()), -6)
+                                     .arg(printable(load->target.device()), -24)
                                      .arg(done, 4)
                                      .arg(c.blockCount, 4)
                                      .arg(c.blockCount ? done * 100 / c.blockCount : 0, 3)
@@ -742,8 +693,8 @@ private:
             for (const std::unique_ptr<PortLoad> &load : m_loads) {
                 for (const LoadResult &result : load->results) {
                     printLine(QStringLiteral("%1 %2 %3 %4 %5 %6")
-                                  .arg(printable(load->target.name), -8)
-                                  .arg(printable(load->target.device), -24)
+                                  .arg(printable(load->target.name()), -8)
+                                  .arg(printable(load->target.device()), -24)
                                   .arg(result.outcome, -24)
                                   .arg(QStringLiteral("%1/%2").arg(result.blocks).arg(result.of),
                                        11)
@@ -759,10 +710,10 @@ private:
     std::vector<Target> m_targets;
     const Options m_options;
     const LoadRecord m_record;
-    TargetPorts m_ports;
+    SimulatedPorts m_ports;
     const bool m_terminal;
-    // N of the data file as it was checked before the loads.
-    const int m_blockCount;
+    // The data file as the check read it, which the first load of every port sends.
+    const std::shared_ptr<const DataFileReading> m_reading;
     std::vector<std::unique_ptr<PortLoad>> m_loads;
     QTimer m_redraw;
     int m_drawnLines = 0;
@@ -911,7 +862,6 @@ int sendCommand(const QStringList &arguments)
     // The ports, in the order given.
     std::vector<Target> targets;
     QMap<QString, int> used;
-    int nextNumber = FirstDeviceNumber;
     for (const QString &name : parser.optionNames()) {
         if (name != port.names().first() && name != device.names().first()
             && name != simulate.names().first()) {
@@ -923,15 +873,12 @@ int sendCommand(const QStringList &arguments)
             const std::optional<int> number = portNumberOf(value);
             if (!number)
                 return usageError(QStringLiteral("\"%1\" is no port: COM1 to COM16").arg(value));
-            target = {value, *number, portDevice(*number), std::nullopt};
+            target = {portAddress(*number), std::nullopt};
         } else if (name == device.names().first()) {
             // A stable path (/dev/serial/by-id/...) names the adapter whatever order it was
             // plugged in: the device it leads to is used, and named in the output.
             const NamedDevice named = resolveDevicePath(value);
-            target = {value,
-                      nextNumber++,
-                      named.device.isEmpty() ? value : named.device,
-                      std::nullopt};
+            target = {{value, named.device.isEmpty() ? value : named.device}, std::nullopt};
         } else {
             const qsizetype equals = value.indexOf(QLatin1Char('='));
             const QString portText = value.left(equals);
@@ -944,18 +891,19 @@ int sendCommand(const QStringList &arguments)
                         .arg(MaxSimulatedPort)
                         .arg(terminalProfileNames().join(QStringLiteral(", "))));
             }
-            target = {portText, nextNumber++, QString(SimulatedDevice), profile};
+            target = {{portText, QString()}, profile};
         }
         for (const Target &other : targets) {
-            if (other.name == target.name)
-                return usageError(QStringLiteral("%1 is named twice").arg(target.name));
+            if (other.name() == target.name())
+                return usageError(QStringLiteral("%1 is named twice").arg(target.name()));
             // COM1 and /dev/ttyS0, or a device and a link to it: two loads on one port.
             if (!target.simulated && !other.simulated) {
-                const std::optional identity = fileIdentity(target.device);
-                if (target.device == other.device
-                    || (identity && identity == fileIdentity(other.device))) {
+                const QString &device = target.address.device;
+                const std::optional identity = fileIdentity(device);
+                if (device == other.address.device
+                    || (identity && identity == fileIdentity(other.address.device))) {
                     return usageError(QStringLiteral("%1 and %2 name the same device, %3")
-                                          .arg(other.name, target.name, target.device));
+                                          .arg(other.name(), target.name(), device));
                 }
             }
         }
@@ -1001,7 +949,8 @@ int sendCommand(const QStringList &arguments)
         return usageError(QStringLiteral("--record names the data file"));
 
     // The data file is checked once before any port is touched.
-    const DataFileReading reading = readDataFile(options.dataFile);
+    const auto checked = std::make_shared<const DataFileReading>(readDataFile(options.dataFile));
+    const DataFileReading &reading = *checked;
     if (!reading.ok()) {
         printError(QStringLiteral("kv402 send: %1\n").arg(printable(reading.failure)));
         return NothingSent;
@@ -1027,7 +976,7 @@ int sendCommand(const QStringList &arguments)
 
     // The loads go on without a reader: their outcomes make the exit status.
     tolerateClosedOutput();
-    Send send(std::move(targets), options, LoadRecord(recordFile), reading.image.blockCount());
+    Send send(std::move(targets), options, LoadRecord(recordFile), checked);
     return send.run();
 }
 

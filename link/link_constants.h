@@ -1,15 +1,14 @@
 #pragma once
 
 #include "link/srecord_image.h"
-
-#include <QLatin1StringView>
+#include "ports/serial_port.h"
 
 #include <chrono>
 
 namespace Kv402::Link {
 
-// The line to the terminal: 19200 baud, odd parity, 8 data bits, 1 stop bit.
-inline constexpr QLatin1StringView LineSettings{"19200,o,8,1"};
+// The line to the terminal: 19200 baud, odd parity, 8 data bits, 1 stop bit ("19200,o,8,1").
+inline constexpr LineSettings Line{19200, LineSettings::Parity::Odd, 8, LineSettings::StopBits::One};
 
 // The header names the number of blocks N: N mod 256, then N div 256.
 inline constexpr int HeaderSize = 2;

@@ -12,10 +12,15 @@ struct LinkCounters
 {
     // N.
     int blockCount = 0;
-    // Blocks accepted so far; N + 1 once the terminal has reported a flash write error.
+    // Blocks whose echo the terminal returned unchanged, so far.
     int blocksDone = 0;
     // Rejected block echoes, over all blocks.
     int errors = 0;
+    // The terminal could not write the last block accepted; no block follows it.
+    bool flashWriteFailed = false;
+
+    // The blocks in the terminal's flash.
+    int blocksWritten() const { return blocksDone - (flashWriteFailed ? 1 : 0); }
 
     friend bool operator==(const LinkCounters &, const LinkCounters &) = default;
 };
@@ -59,12 +64,12 @@ struct LinkEvent
         EchoRejected,
         // The last rejected echo's status reply has been read; the port is closed next.
         PortFailure,
-        // The port is closed next; BlockWritten and AllBlocksDone follow with the port closed and
-        // blocksDone = N + 1.
+        // The port is closed next; BlockWritten (the bar counts the block the flash could not
+        // take) and AllBlocksDone follow with the port closed.
         FlashWriteError,
         // After every accepted block, the one the flash could not take included.
         BlockWritten,
-        // The run is complete (blocksDone is N or more); after a flash write error too.
+        // The run is complete: every block written, or a flash write error ended it.
         AllBlocksDone,
         TerminalNotAnswering,
         Stopped,

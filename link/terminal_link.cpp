@@ -63,7 +63,7 @@ TerminalLink::TerminalLink(SerialPortFactory &ports, LinkObserver &observer, Lin
     , m_limits(limits)
 {}
 
-LinkOutcome TerminalLink::run(const MemoryImage &image, int portNumber)
+LinkOutcome TerminalLink::run(const MemoryImage &image, const PortAddress &address)
 {
     const int blockCount = image.blockCount();
     if (blockCount < 1 || blockCount > Image::MaxBlocks
@@ -75,9 +75,9 @@ LinkOutcome TerminalLink::run(const MemoryImage &image, int portNumber)
         return LinkOutcome::Stopped;
     }
 
-    const std::unique_ptr<SerialPort> port = m_ports.makePort(portNumber);
+    const std::unique_ptr<SerialPort> port = m_ports.makePort(address);
     PortOpenFailure failure;
-    if (!port->open(portNumber, QString(Link::LineSettings), &failure)) {
+    if (!port->open(Link::Line, &failure)) {
         notify({.kind = LinkEvent::Kind::PortNotOpened, .openFailure = failure});
         return LinkOutcome::PortNotOpened;
     }
@@ -149,8 +149,8 @@ LinkOutcome TerminalLink::transfer(const MemoryImage &image, SerialPort &port)
             }
             // Only an accepted block's status reply reports on the flash.
             if (status.at(0) != Link::FlashWritten) {
+                counters.flashWriteFailed = true;
                 notify({.kind = LinkEvent::Kind::FlashWriteError, .counters = counters});
-                counters.blocksDone = counters.blockCount + 1;
                 port.close();
                 notify({.kind = LinkEvent::Kind::BlockWritten, .counters = counters});
                 notify({.kind = LinkEvent::Kind::AllBlocksDone, .counters = counters});

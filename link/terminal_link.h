@@ -32,10 +32,11 @@ class TerminalLink
 public:
     TerminalLink(SerialPortFactory &ports, LinkObserver &observer, LinkLimits limits = {});
 
-    // One run, in the calling thread from start to end: sends the image to the terminal on COMn.
+    // One run, in the calling thread from start to end: sends the image to the terminal on the
+    // port at the address.
     // The port is made through the factory and is closed again when the run returns, after the
     // last observer call of the outcome (except after a flash write error, see LinkObserver).
-    LinkOutcome run(const MemoryImage &image, int portNumber);
+    LinkOutcome run(const MemoryImage &image, const PortAddress &address);
 
     // Ends a run from any thread: a wait ends within 100 ms and the run with Stopped. The
     // request holds for this link's later runs too; a new load needs a new link.

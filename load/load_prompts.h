@@ -18,12 +18,6 @@ enum class MessageAnswer { Ok, Cancel, Yes, No };
 struct LoadMessage
 {
     enum class Kind {
-        // Send while no firmware revision is chosen.
-        NothingSelected,
-        // No version or no language is chosen.
-        VersionNotAvailable,
-        // The version has no catalogue row in the chosen language: there is no data file.
-        VersionNotInLanguage,
         // The reminder before the first run.
         CheckCable,
         // A record of the data file has a wrong checksum; told for the first ones only.
@@ -34,9 +28,9 @@ struct LoadMessage
         DataFileUnusable,
         // The data file holds nothing to load: file.
         NoDataToLoad,
-        // No port is chosen; deniedPorts names the ports this user may not open, if any.
+        // No port is chosen.
         NoPortSelected,
-        // The port would not open: portNumber, openFailure.
+        // The port would not open: port, openFailure.
         PortNotOpened,
         CableNotConnected,
         PortOutOfOrder,
@@ -44,11 +38,11 @@ struct LoadMessage
         LoadCompleted,
         RepeatLoad,
         TerminalNotAnswering,
-        // The open port stopped working: portNumber, reason (empty: it took no more bytes).
+        // The open port stopped working: port, reason (empty: it took no more bytes).
         PortStoppedWorking,
     };
 
-    Kind kind = Kind::NothingSelected;
+    Kind kind = Kind::CheckCable;
     MessageButtons buttons = MessageButtons::Ok;
     // The button that Enter presses.
     MessageAnswer defaultAnswer = MessageAnswer::Ok;
@@ -65,9 +59,9 @@ struct LoadMessage
     // WrongChecksumQuestion: how many records, and the lines of the first ones.
     qsizetype count = 0;
     QList<qint64> lines = {};
-    int portNumber = 0;
+    // The port's name, as the technician chose it.
+    QString port = {};
     PortOpenFailure openFailure = {};
-    QStringList deniedPorts = {};
 };
 
 class LoadSession;

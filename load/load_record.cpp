@@ -130,6 +130,30 @@ QString outcomeName(LinkOutcome outcome)
     return QStringLiteral("unknown");
 }
 
+LoadRecordEntry recordEntry(const LoadRun &run,
+                            const LoadChoice &choice,
+                            const PortAddress &port,
+                            const QString &device)
+{
+    LoadRecordEntry entry;
+    entry.started = run.started;
+    entry.ended = run.ended;
+    entry.user = currentUser();
+    entry.host = currentHost();
+    entry.port = port.name;
+    entry.device = device;
+    entry.revision = choice.revision;
+    entry.version = choice.version;
+    entry.language = choice.language;
+    entry.dataFile = run.dataFile;
+    entry.sha256 = run.sha256;
+    entry.blocks = run.counters.blocksWritten();
+    entry.of = run.counters.blockCount;
+    entry.errors = run.counters.errors;
+    entry.outcome = outcomeName(run.outcome);
+    return entry;
+}
+
 QString currentUser()
 {
     if (const passwd *entry = ::getpwuid(::geteuid()))

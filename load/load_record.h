@@ -1,6 +1,8 @@
 #pragma once
 
 #include "link/link_event.h"
+#include "load/load_run.h"
+#include "ports/serial_port.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -38,6 +40,14 @@ struct LoadRecordEntry
 
 // The name of a run's outcome in the record and in the command line's output.
 QString outcomeName(LinkOutcome outcome);
+
+// The record of a run: what it sent where, for which choice, and how it ended. Every front makes
+// its entries here, so that a load reads the same in the record whichever front made it. device
+// is what the port factory tells of the port (the device, with the adapter's serial number).
+LoadRecordEntry recordEntry(const LoadRun &run,
+                            const LoadChoice &choice,
+                            const PortAddress &port,
+                            const QString &device);
 
 // The user and host a record names.
 QString currentUser();

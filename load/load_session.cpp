@@ -14,16 +14,6 @@ namespace {
 // and their lines.
 constexpr qint64 ChecksumMessagesTold = qint64(ListedWrongChecksums);
 
-// The revision text that stands for none.
-const QLatin1StringView NoRevision{"Version"};
-const QLatin1StringView CountSeparator{"  of  "};
-
-// A number as the display writes it: a blank in the place of the sign.
-QString signedText(int number)
-{
-    return number < 0 ? QString::number(number) : QLatin1Char(' ') + QString::number(number);
-}
-
 // The events with which the link of a run ends; a flash write error's come after its first.
 bool endsRun(LinkEvent::Kind kind)
 {
@@ -59,11 +49,6 @@ LoadMessage question(LoadMessage::Kind kind, MessageButtons buttons, MessageAnsw
 
 } // namespace
 
-QString countOf(int count, int blockCount)
-{
-    return signedText(count) + CountSeparator + signedText(blockCount);
-}
-
 // The link's events, on the session's thread.
 class LoadSession::Observer : public LinkObserver
 {
@@ -89,10 +74,7 @@ LoadSession::LoadSession(LoadRequest request,
     , m_limits(limits)
     , m_observer(std::make_unique<Observer>(this))
     , m_link(std::make_unique<TerminalLink>(m_ports, *m_observer, m_limits))
-    , m_workingDisplay(m_request.display)
-    , m_display(m_request.display)
 {
-    qRegisterMetaType<LoadDisplay>();
     qRegisterMetaType<LoadOutcome>();
     qRegisterMetaType<LinkEvent>();
     qRegisterMetaType<LoadRun>();
@@ -111,13 +93,11 @@ LoadSession::~LoadSession()
 void LoadSession::start()
 {
     Q_ASSERT(!m_thread);
-    m_started = true;
     // A QThread rather than a plain thread: the platform's serial port needs Qt's event
     // dispatcher in the thread that uses it.
     m_thread = QThread::create([this] { m_outcome = work(); });
     m_thread->setObjectName(QStringLiteral("load session"));
     connect(m_thread, &QThread::finished, this, [this] {
-        m_finished = true;
         // A message still open has nobody left to answer to.
         if (m_delivered) {
             m_delivered = false;
@@ -190,17 +170,6 @@ std::optional<MessageAnswer> LoadSession::ask(const LoadMessage &message)
 
 LoadOutcome LoadSession::work()
 {
-    if (m_request.revision == NoRevision) {
-        tell(message(LoadMessage::Kind::NothingSelected));
-        return LoadOutcome::NotStarted;
-    }
-    // Without a catalogue row for this version and language there is no data file: loading the
-    // file of an earlier choice would put other software into the terminal.
-    if (!m_request.versionChosen || !m_request.versionFound) {
-        tell(message(m_request.versionChosen ? LoadMessage::Kind::VersionNotInLanguage
-                                             : LoadMessage::Kind::VersionNotAvailable));
-        return LoadOutcome::NotStarted;
-    }
     if (!ask(message(LoadMessage::Kind::CheckCable)))
         return LoadOutcome::Stopped;
 
@@ -214,7 +183,7 @@ LoadOutcome LoadSession::work()
             return outcome;
         if (m_request.waitForNextTerminal && outcome != LoadOutcome::CableCancelled
             && !waitForNextTerminal()) {
-            return m_stopRequested.load() ? LoadOutcome::Stopped : LoadOutcome::Failed;
+            return m_stopRequested.load() ? LoadOutcome::Stopped : LoadOutcome::Ended;
         }
     }
     return LoadOutcome::Stopped;
@@ -225,8 +194,13 @@ LoadOutcome LoadSession::oneRun(bool *again)
     QMetaObject::invokeMethod(
         this, [this] { Q_EMIT runStarting(); }, Qt::QueuedConnection);
 
-    // Read again on every run: the file may have been corrected meanwhile.
-    DataFileReading reading = readDataFile(m_request.dataFile, &m_stopRequested);
+    // Read again on every run but a first that was handed its reading: the file may have been
+    // corrected meanwhile.
+    const bool given = m_firstRun && m_request.firstReading;
+    m_firstRun = false;
+    const DataFileReading &reading = given ? *m_request.firstReading
+                                           : (m_reading = readDataFile(m_request.dataFile,
+                                                                       &m_stopRequested));
     if (reading.stopped)
         return LoadOutcome::Stopped;
     if (!reading.ok()) {
@@ -260,15 +234,12 @@ LoadOutcome LoadSession::oneRun(bool *again)
         tell(empty);
         return LoadOutcome::Refused;
     }
-    // The run never goes to a port other than the one the window shows.
-    if (!m_request.portNumber) {
-        LoadMessage none = message(LoadMessage::Kind::NoPortSelected);
-        none.deniedPorts = m_request.deniedPorts;
-        tell(none);
+    // The run never goes to a port other than the one chosen.
+    if (!m_request.port) {
+        tell(message(LoadMessage::Kind::NoPortSelected));
         return LoadOutcome::Refused;
     }
 
-    m_flashWriteError = false;
     m_cableAnswer = MessageAnswer::Cancel;
     m_repeatAnswer = MessageAnswer::No;
     // N is known from the image, also for a run that never reaches the header.
@@ -279,7 +250,7 @@ LoadOutcome LoadSession::oneRun(bool *again)
     run.dataFile = m_dataFile;
     run.sha256 = reading.sha256;
     m_retriedSince = {};
-    const LinkOutcome outcome = m_link->run(reading.image, *m_request.portNumber);
+    const LinkOutcome outcome = m_link->run(reading.image, *m_request.port);
     run.ended = m_linkEnded.isValid() ? m_linkEnded : QDateTime::currentDateTime();
     run.outcome = outcome;
     run.counters = m_counters;
@@ -299,15 +270,13 @@ LoadOutcome LoadSession::oneRun(bool *again)
         return LoadOutcome::CableCancelled;
     case LinkOutcome::Completed:
     case LinkOutcome::FlashWriteError:
-        clearDisplay();
         *again = m_repeatAnswer == MessageAnswer::Yes;
-        return outcome == LinkOutcome::Completed ? LoadOutcome::Completed
-                                                 : LoadOutcome::FlashWriteError;
+        return LoadOutcome::Ended;
     case LinkOutcome::Stopped:
         return LoadOutcome::Stopped;
     case LinkOutcome::PortNotOpened:
         // Told by the link's event.
-        return LoadOutcome::Failed;
+        return LoadOutcome::Ended;
     case LinkOutcome::ImageNotSendable: {
         LoadMessage unsendable = message(LoadMessage::Kind::NoDataToLoad);
         unsendable.file = m_dataFile;
@@ -317,10 +286,10 @@ LoadOutcome LoadSession::oneRun(bool *again)
     case LinkOutcome::PortFailure:
     case LinkOutcome::TerminalNotAnswering:
     case LinkOutcome::PortError:
-        // Told while the link waited; the display keeps what it showed.
-        return LoadOutcome::Failed;
+        // Told while the link waited.
+        return LoadOutcome::Ended;
     }
-    return LoadOutcome::Failed;
+    return LoadOutcome::Ended;
 }
 
 void LoadSession::onLinkEvent(const LinkEvent &event)
@@ -332,43 +301,9 @@ void LoadSession::onLinkEvent(const LinkEvent &event)
     if (!m_linkEnded.isValid() && endsRun(event.kind))
         m_linkEnded = QDateTime::currentDateTime();
 
-    LoadDisplay &display = m_workingDisplay;
-    const LinkCounters &counters = event.counters;
-    // After a flash write error the counters say N + 1; the run wrote the blocks before it.
-    if (counters.blockCount > 0 && !m_flashWriteError)
-        m_counters = counters;
-    if (event.kind == LinkEvent::Kind::FlashWriteError)
-        m_counters.blocksDone = counters.blocksDone - 1;
+    if (event.counters.blockCount > 0)
+        m_counters = event.counters;
     switch (event.kind) {
-    case LinkEvent::Kind::CableConnected:
-        // Counters of an earlier run must not stand for this one while it waits for the
-        // terminal. Up to the cable check the display stays as it is: Cancel there leaves it.
-        clearDisplay();
-        break;
-    case LinkEvent::Kind::HeaderAccepted:
-        // A run after a port failure starts from empty bars.
-        display.blocks = 0;
-        display.errors = 0;
-        display.blocksMaximum = counters.blockCount;
-        display.errorsMaximum = counters.blockCount;
-        showDisplay();
-        break;
-    case LinkEvent::Kind::BlockStarting:
-    case LinkEvent::Kind::BlockAccepted:
-        // Text2 waits for the block's end or the next block; the error bar does not.
-        display.blocksText = countOf(counters.blocksDone, counters.blockCount);
-        display.errorsText = countOf(counters.errors, counters.blockCount);
-        showDisplay();
-        break;
-    case LinkEvent::Kind::EchoRejected:
-        // More rejections than blocks can come: the bar stops at its end.
-        display.errors = std::min(display.errors + 1, display.errorsMaximum);
-        showDisplay();
-        break;
-    case LinkEvent::Kind::BlockWritten:
-        display.blocks = std::min(display.blocks + 1, display.blocksMaximum);
-        showDisplay();
-        break;
     case LinkEvent::Kind::CableNotConnected:
         if (const auto answer = ask(question(LoadMessage::Kind::CableNotConnected,
                                              MessageButtons::OkCancel,
@@ -380,11 +315,10 @@ void LoadSession::onLinkEvent(const LinkEvent &event)
         tell(message(LoadMessage::Kind::PortOutOfOrder));
         break;
     case LinkEvent::Kind::FlashWriteError:
-        m_flashWriteError = true;
         tell(message(LoadMessage::Kind::FlashWriteError));
         break;
     case LinkEvent::Kind::AllBlocksDone:
-        if (!m_flashWriteError)
+        if (!event.counters.flashWriteFailed)
             tell(message(LoadMessage::Kind::LoadCompleted));
         if (const auto answer = ask(question(LoadMessage::Kind::RepeatLoad,
                                              MessageButtons::YesNo,
@@ -397,27 +331,27 @@ void LoadSession::onLinkEvent(const LinkEvent &event)
         break;
     case LinkEvent::Kind::PortError: {
         LoadMessage broken = message(LoadMessage::Kind::PortStoppedWorking);
-        broken.portNumber = m_request.portNumber.value_or(0);
+        broken.port = m_request.port->name;
         broken.reason = event.reason;
         tell(broken);
         break;
     }
     case LinkEvent::Kind::PortNotOpened: {
         LoadMessage notOpened = message(LoadMessage::Kind::PortNotOpened);
-        notOpened.portNumber = m_request.portNumber.value_or(0);
+        notOpened.port = m_request.port->name;
         notOpened.openFailure = event.openFailure;
         tell(notOpened);
         break;
     }
-    case LinkEvent::Kind::Stopped:
+    default:
         break;
     }
 }
 
 bool LoadSession::waitForNextTerminal()
 {
-    const std::unique_ptr<SerialPort> port = m_ports.makePort(*m_request.portNumber);
-    if (!port->open(*m_request.portNumber, QString(Link::LineSettings), nullptr))
+    const std::unique_ptr<SerialPort> port = m_ports.makePort(*m_request.port);
+    if (!port->open(Link::Line, nullptr))
         return false;
     const int slice = int(m_limits.stopCheck.count());
     // The loaded terminal goes, then the next one comes; only Stop ends the wait.
@@ -433,26 +367,6 @@ bool LoadSession::waitForNextTerminal()
     }
     port->close();
     return true;
-}
-
-void LoadSession::showDisplay()
-{
-    QMetaObject::invokeMethod(
-        this,
-        [this, display = m_workingDisplay] {
-            m_display = display;
-            Q_EMIT displayChanged(display);
-        },
-        Qt::QueuedConnection);
-}
-
-void LoadSession::clearDisplay()
-{
-    m_workingDisplay.blocks = 0;
-    m_workingDisplay.errors = 0;
-    m_workingDisplay.blocksText.clear();
-    m_workingDisplay.errorsText.clear();
-    showDisplay();
 }
 
 } // namespace Kv402

@@ -1,14 +1,13 @@
 #pragma once
 
-#include "load/load_prompts.h"
 #include "link/srecord_image.h"
 #include "link/terminal_link.h"
+#include "load/load_prompts.h"
+#include "load/load_run.h"
 
-#include <QDateTime>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
@@ -20,84 +19,41 @@ class QThread;
 
 namespace Kv402 {
 
-// What the display of a load shows: the counters as text and the two bars.
-struct LoadDisplay
-{
-    // Blocks done of N, and errors of N (" 3  of   12").
-    QString blocksText;
-    QString errorsText;
-    int blocks = 0;
-    int blocksMaximum = 0;
-    int errors = 0;
-    int errorsMaximum = 0;
-
-    friend bool operator==(const LoadDisplay &, const LoadDisplay &) = default;
-};
-
-// A count as the display writes it: a blank in the place of the sign, "  of  ", then N.
-QString countOf(int count, int blockCount);
-
-// What Send hands to a load: the choice as the window shows it.
+// What a load needs: the data file and the port. The questions of a load are answered by the
+// LoadPrompts the session is given: a person in the window, the options on the command line.
 struct LoadRequest
 {
-    // The firmware revision's text; "Version" is no revision.
-    QString revision;
-    // A version and a language are chosen.
-    bool versionChosen = false;
-    // They have a catalogue row, so dataFile names its data file.
-    bool versionFound = false;
     // A name without a folder is found in the current folder.
     QString dataFile;
-    // The port shown in the port list; nothing when none is.
-    std::optional<int> portNumber;
-    // Ports that exist but that this user may not open.
-    QStringList deniedPorts;
-    // The display as it is when Send is pressed: a load changes it from there.
-    LoadDisplay display;
+    // The port chosen; nothing when none is (the load says so after reading the file).
+    std::optional<PortAddress> port;
     // Before a repeated run, wait for the loaded terminal to go (CTS low) and the next to come
     // (CTS high): a production line loads one terminal after another on the same port.
     bool waitForNextTerminal = false;
+    // The data file as already read and checked, for the first run: loads on many ports share
+    // one reading. Every later run reads the file again, as a run without it does.
+    std::shared_ptr<const DataFileReading> firstReading;
 };
 
-// One run of the link within a load: how it ended, its counters, when it started and when the
-// link ended (before any message about it), and what it sent. Runs that met no cable and were
-// tried again are part of the run that followed them: it starts when the first of them did.
-struct LoadRun
-{
-    LinkOutcome outcome = LinkOutcome::Stopped;
-    // After a flash write error blocksDone counts the blocks written before the failing one.
-    LinkCounters counters;
-    QDateTime started;
-    QDateTime ended;
-    // The data file as an absolute path, and the SHA-256 of the bytes this run read from it.
-    QString dataFile;
-    QString sha256;
-};
-
-// How a load session ended.
+// How a load session ended, as far as its callers tell endings apart.
 enum class LoadOutcome {
-    // A check before the first run stopped it (its message has been given).
-    NotStarted,
-    // The last run completed and no further one was wanted.
-    Completed,
-    // The last run met a flash write error and no further one was wanted.
-    FlashWriteError,
+    // Its last run ended and no further one was wanted: completed, failed, or ended by the
+    // terminal. Its LoadRun says how.
+    Ended,
     // Cancel at the cable question.
     CableCancelled,
     // The data file could not be loaded (unusable, refused for wrong checksums, nothing in it),
     // or no port was chosen. Nothing was sent.
     Refused,
-    // The link failed: the port would not open, failed or broke, or the terminal fell silent.
-    Failed,
     Stopped,
 };
 
-// One load from Send to its end, for one port: the checks of the choice, the cable reminder,
-// the data file read into the image, the wrong-checksum question, the link run, every outcome
-// with its message, the repeat question and the runs again. The work runs on a thread of its
-// own, so that the thread the session lives in (the window's) stays free; messages go through
-// LoadPrompts and the run waits for their answers, its port as the protocol wants it meanwhile.
-// Stop acts at every moment, while a message waits for its answer too.
+// One load from the cable reminder to its end, for one port: the data file read into the image,
+// the wrong-checksum question, the link run, every outcome with its message, the repeat question
+// and the runs again. The work runs on a thread of its own, so that the thread the session lives
+// in (the window's) stays free; messages go through LoadPrompts and the run waits for their
+// answers, its port as the protocol wants it meanwhile. Stop acts at every moment, while a
+// message waits for its answer too.
 class LoadSession : public QObject
 {
     Q_OBJECT
@@ -121,16 +77,9 @@ public:
     // The answer to the message last asked; an answer nobody waits for is dropped.
     void answer(MessageAnswer answer);
 
-    bool isRunning() const { return m_started && !m_finished; }
-    bool stopRequested() const { return m_stopRequested.load(); }
-    // The display as the last displayChanged() gave it.
-    const LoadDisplay &display() const { return m_display; }
-    const LoadRequest &request() const { return m_request; }
-
 Q_SIGNALS:
     // A run begins: the data file is read next. After the reminder, and again for every run.
     void runStarting();
-    void displayChanged(const Kv402::LoadDisplay &display);
     // Every event of the link, as it happens.
     void linkEvent(const Kv402::LinkEvent &event);
     // A run of the link has ended, its port closed (a run refused before the link is none).
@@ -147,8 +96,6 @@ private:
     std::optional<MessageAnswer> ask(const LoadMessage &message);
     void tell(const LoadMessage &message) { ask(message); }
     void onLinkEvent(const LinkEvent &event);
-    void showDisplay();
-    void clearDisplay();
     bool waitForNextTerminal();
 
     const LoadRequest m_request;
@@ -167,9 +114,9 @@ private:
     std::optional<MessageAnswer> m_answer;
 
     // The session's thread's own.
-    LoadDisplay m_workingDisplay;
     QString m_dataFile;
-    bool m_flashWriteError = false;
+    DataFileReading m_reading;
+    bool m_firstRun = true;
     MessageAnswer m_cableAnswer = MessageAnswer::Cancel;
     MessageAnswer m_repeatAnswer = MessageAnswer::No;
     LoadOutcome m_outcome = LoadOutcome::Stopped;
@@ -179,16 +126,10 @@ private:
     QDateTime m_linkEnded;
     QDateTime m_retriedSince;
 
-    // The owner thread's own.
-    LoadDisplay m_display;
-    bool m_started = false;
-    bool m_finished = false;
-    // A message has gone to the prompts and waits for its answer.
+    // The owner thread's own: a message has gone to the prompts and waits for its answer.
     bool m_delivered = false;
 };
 
 } // namespace Kv402
 
-Q_DECLARE_METATYPE(Kv402::LoadDisplay)
 Q_DECLARE_METATYPE(Kv402::LoadOutcome)
-Q_DECLARE_METATYPE(Kv402::LoadRun)

@@ -7,7 +7,8 @@ namespace Kv402 {
 namespace {
 
 // The line settings with which each port is tried.
-const QString DiscoverySettings = QStringLiteral("9600,N,8,1");
+constexpr LineSettings DiscoverySettings{9600, LineSettings::Parity::None, 8,
+                                         LineSettings::StopBits::One};
 
 } // namespace
 
@@ -15,9 +16,10 @@ PortDiscovery discoverPorts(SerialPortFactory &factory)
 {
     PortDiscovery found;
     for (int n = PortNames::First; n <= PortNames::Last; ++n) {
-        const std::unique_ptr<SerialPort> port = factory.makePort(n);
+        const PortAddress address = portAddress(n);
+        const std::unique_ptr<SerialPort> port = factory.makePort(address);
         PortOpenFailure failure;
-        const bool opened = port->open(n, DiscoverySettings, &failure);
+        const bool opened = port->open(DiscoverySettings, &failure);
         // Kept for Send: a list without ports says why when this user may not open them.
         if (!opened && failure.kind == PortOpenFailure::Kind::AccessDenied) {
             found.deniedPorts.append(
@@ -26,7 +28,7 @@ PortDiscovery discoverPorts(SerialPortFactory &factory)
                     : QStringLiteral("%1 (%2)").arg(portName(n), failure.device));
         }
         if (opened || failure.kind == PortOpenFailure::Kind::NoModemLines)
-            found.ports.append({n, factory.describe(n)});
+            found.ports.append({address, factory.describe(address)});
         port->close();
     }
     return found;

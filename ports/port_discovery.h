@@ -1,17 +1,17 @@
 #pragma once
 
+#include "ports/serial_port.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 namespace Kv402 {
 
-class SerialPortFactory;
-
 // A port that the discovery lists.
 struct FoundPort
 {
-    int number = 0;
+    PortAddress address;
     // What stands behind it, for the technician to tell the ports apart.
     QString description;
 

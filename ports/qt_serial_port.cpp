@@ -115,9 +115,8 @@ PortOpenFailure::Kind openFailureKind(QSerialPort::SerialPortError error, bool a
     }
 }
 
-QtSerialPort::QtSerialPort(DeviceMap deviceOf, ModemLines modemLines)
-    : m_deviceOf(deviceOf ? std::move(deviceOf)
-                          : [](int portNumber) { return portDevice(portNumber); })
+QtSerialPort::QtSerialPort(PortAddress address, ModemLines modemLines)
+    : m_address(std::move(address))
     , m_modemLines(modemLines)
 {}
 
@@ -126,27 +125,24 @@ QtSerialPort::~QtSerialPort()
     close();
 }
 
-bool QtSerialPort::open(int portNumber, const QString &settings, PortOpenFailure *failure)
+bool QtSerialPort::open(const LineSettings &settings, PortOpenFailure *failure)
 {
     close();
     PortOpenFailure why;
-    why.device = m_deviceOf(portNumber);
-    const std::optional<LineSettings> line = LineSettings::parse(settings, &why.reason);
-    if (line && why.device.isEmpty()) {
+    why.device = m_address.device;
+    if (why.device.isEmpty()) {
         why.kind = PortOpenFailure::Kind::Missing;
-        why.reason = QStringLiteral("%1 names no serial port.").arg(portName(portNumber));
-    }
-    if (!line || why.device.isEmpty()) {
+        why.reason = QStringLiteral("%1 names no serial port.").arg(m_address.name);
         if (failure)
             *failure = why;
         return false;
     }
 
     m_port.setPortName(why.device);
-    m_port.setBaudRate(line->baudRate);
-    m_port.setParity(qtParity(line->parity));
-    m_port.setDataBits(QSerialPort::DataBits(line->dataBits));
-    m_port.setStopBits(qtStopBits(line->stopBits));
+    m_port.setBaudRate(settings.baudRate);
+    m_port.setParity(qtParity(settings.parity));
+    m_port.setDataBits(QSerialPort::DataBits(settings.dataBits));
+    m_port.setStopBits(qtStopBits(settings.stopBits));
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         why.kind = openFailureKind(m_port.error(), deviceAccessible(why.device));
@@ -298,20 +294,14 @@ bool QtSerialPort::checkFailure()
     return false;
 }
 
-QtSerialPortFactory::QtSerialPortFactory(QtSerialPort::DeviceMap deviceOf)
-    : m_deviceOf(std::move(deviceOf))
-{}
-
-std::unique_ptr<SerialPort> QtSerialPortFactory::makePort(int portNumber)
+std::unique_ptr<SerialPort> QtSerialPortFactory::makePort(const PortAddress &address)
 {
-    Q_UNUSED(portNumber)
-    return std::make_unique<QtSerialPort>(m_deviceOf);
+    return std::make_unique<QtSerialPort>(address);
 }
 
-QString QtSerialPortFactory::describe(int portNumber) const
+QString QtSerialPortFactory::describe(const PortAddress &address) const
 {
-    return describePort(
-        identifyDevice(m_deviceOf ? m_deviceOf(portNumber) : portDevice(portNumber)));
+    return describePort(identifyDevice(address.device));
 }
 
 } // namespace Kv402

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QSerialPort>
 
-#include <functional>
 
 namespace Kv402 {
 
@@ -17,17 +16,14 @@ namespace Kv402 {
 class QtSerialPort : public SerialPort
 {
 public:
-    // Names the device for a port number; portDevice() unless a test points it elsewhere.
-    using DeviceMap = std::function<QString(int portNumber)>;
-
     // Whether a device without RTS and CTS opens. The terminal link needs them; tests of the data
     // path alone run on pseudo-terminals, which have none.
     enum class ModemLines { Required, Optional };
 
-    explicit QtSerialPort(DeviceMap deviceOf = {}, ModemLines modemLines = ModemLines::Required);
+    explicit QtSerialPort(PortAddress address, ModemLines modemLines = ModemLines::Required);
     ~QtSerialPort() override;
 
-    bool open(int portNumber, const QString &settings, PortOpenFailure *failure) override;
+    bool open(const LineSettings &settings, PortOpenFailure *failure) override;
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
 
@@ -51,7 +47,7 @@ private:
     void enterLowLatency();
     void leaveLowLatency();
 
-    DeviceMap m_deviceOf;
+    PortAddress m_address;
     ModemLines m_modemLines;
     QSerialPort m_port;
     bool m_rts = false;
@@ -73,14 +69,9 @@ bool deviceAccessible(const QString &device);
 class QtSerialPortFactory : public SerialPortFactory
 {
 public:
-    explicit QtSerialPortFactory(QtSerialPort::DeviceMap deviceOf = {});
-
-    std::unique_ptr<SerialPort> makePort(int portNumber) override;
+    std::unique_ptr<SerialPort> makePort(const PortAddress &address) override;
     // The device, with the adapter's description and serial number where the system knows them.
-    QString describe(int portNumber) const override;
-
-private:
-    QtSerialPort::DeviceMap m_deviceOf;
+    QString describe(const PortAddress &address) const override;
 };
 
 } // namespace Kv402

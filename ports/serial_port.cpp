@@ -86,6 +86,11 @@ QString portDevice(int portNumber, Platform platform)
     return {};
 }
 
+PortAddress portAddress(int portNumber)
+{
+    return {portName(portNumber), portDevice(portNumber)};
+}
+
 std::optional<LineSettings> LineSettings::parse(QStringView text, QString *reason)
 {
     const QList<QStringView> fields = text.split(QLatin1Char(','));

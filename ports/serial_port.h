@@ -31,6 +31,19 @@ Platform hostPlatform();
 // /dev/ttyACM0-3. Windows: \\.\COMn. Empty for a number outside 1 to 16.
 QString portDevice(int portNumber, Platform platform = hostPlatform());
 
+// Where a port is: the name the technician reads ("COM3", or the path given on the command
+// line) and the device that is opened for it.
+struct PortAddress
+{
+    QString name;
+    QString device;
+
+    bool operator==(const PortAddress &) const = default;
+};
+
+// COMn: its name, and the device that stands for it on this platform (empty outside 1 to 16).
+PortAddress portAddress(int portNumber);
+
 // A settings text such as "19200,o,8,1": baud rate, parity letter (N none, O odd, E even,
 // M mark, S space, in either case), data bits (5 to 8), stop bits (1, 1.5 or 2).
 struct LineSettings
@@ -78,34 +91,33 @@ struct PortOpenFailure
 
 // A serial port as the terminal link uses it: raw 8-bit bytes both ways (0x00 included, nothing
 // translated or dropped), no automatic flow control, CTS read and RTS driven by the caller.
-// One port object is used by one thread only. The operations are those of the MSComm control the
-// program grew up with; each names its property where the name differs.
+// One port object is used by one thread only.
 class SerialPort
 {
 public:
     virtual ~SerialPort() = default;
 
-    // Opens COMn with a settings text (CommPort, Settings, PortOpen). Once open, RTS is low and
-    // DTR high. On failure the port stays closed and *failure says why. A device without modem
-    // lines does not open: the link cannot run without them.
-    virtual bool open(int portNumber, const QString &settings, PortOpenFailure *failure) = 0;
+    // Opens the port the factory made it for, with these line settings. Once open, RTS is low
+    // and DTR high. On failure the port stays closed and *failure says why. A device without
+    // modem lines does not open: the link cannot run without them.
+    virtual bool open(const LineSettings &settings, PortOpenFailure *failure) = 0;
     // Closing a closed port does nothing.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    // CTS, the terminal's "ready to receive" (CTSHolding).
+    // CTS, the terminal's "ready to receive".
     virtual bool cts() = 0;
-    // RTS, the PC's answer to an echo; takes effect at once (RTSEnable).
+    // RTS, the PC's answer to an echo; takes effect at once.
     virtual void setRts(bool high) = 0;
     virtual bool rts() const = 0;
 
-    // Queues the bytes for sending, in order (Output). False when the port cannot take them.
+    // Queues the bytes for sending, in order. False when the port cannot take them.
     virtual bool write(const QByteArray &bytes) = 0;
-    // Bytes queued and not yet sent (OutBufferCount).
+    // Bytes queued and not yet sent.
     virtual qint64 bytesToWrite() = 0;
-    // Bytes received and not yet read (InBufferCount).
+    // Bytes received and not yet read.
     virtual qint64 bytesAvailable() = 0;
-    // Every byte received and not yet read (Input).
+    // Every byte received and not yet read.
     virtual QByteArray readAll() = 0;
 
     // The waits block the calling thread, sleeping, until their condition holds (true) or msecs
@@ -122,18 +134,19 @@ public:
     virtual QString failure() const = 0;
 };
 
-// Makes the port object for a port number: the program, the tests and the demo each choose
-// what "COM1" is. Safe to call from any thread.
+// Makes the port object for an address: the program, the tests and the demo each choose what
+// stands behind "COM1". Safe to call from any thread.
 class SerialPortFactory
 {
 public:
     virtual ~SerialPortFactory() = default;
 
-    // A closed port for COMn; never null. The port belongs to the thread that uses it.
-    virtual std::unique_ptr<SerialPort> makePort(int portNumber) = 0;
+    // A closed port for the address; never null. The port belongs to the thread that uses it.
+    virtual std::unique_ptr<SerialPort> makePort(const PortAddress &address) = 0;
 
-    // What stands behind COMn, for the technician to tell the ports apart (a device path, say).
-    virtual QString describe(int portNumber) const { return portDevice(portNumber); }
+    // What stands behind the address, for the technician to tell the ports apart (the device,
+    // with the adapter's serial number, say).
+    virtual QString describe(const PortAddress &address) const { return address.device; }
 };
 
 } // namespace Kv402

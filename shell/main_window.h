@@ -3,6 +3,7 @@
 #include "load/load_prompts.h"
 #include "load/load_session.h"
 #include "link/terminal_link.h"
+#include "shell/load_display.h"
 #include "shell/message_box.h"
 #include "shell/qt_translation.h"
 #include "shell/settings_record.h"
@@ -36,8 +37,11 @@ class MessageBoxes;
 class SerialPortFactory;
 struct VersionRows;
 
-// A load's message in the interface language.
-QString loadMessageText(const LoadMessage &message, Language language);
+// A load's message in the interface language; deniedPorts are the ports that exist but that
+// this user may not open, which a load without a port names.
+QString loadMessageText(const LoadMessage &message,
+                        Language language,
+                        const QStringList &deniedPorts = {});
 
 // The program's one working window. Its controls carry the names by which the whole program,
 // and its tests, know them.
@@ -126,14 +130,7 @@ private:
     void ask(LoadSession *session, const LoadMessage &message) override;
     void withdraw(LoadSession *session) override;
     void loadFinished(LoadOutcome outcome);
-    // What the record names as the choice of a load.
-    struct RecordedChoice
-    {
-        QString revision;
-        QString version;
-        QString language;
-    };
-    void recordRun(const LoadRequest &request, const RecordedChoice &choice, const LoadRun &run);
+    void recordRun(const LoadRun &run, const LoadChoice &choice, const PortAddress &port);
     void showDisplay(const LoadDisplay &display);
     void setLoading(bool loading);
     void showLoadingCaption();
@@ -156,6 +153,8 @@ private:
 
     // The load.
     std::unique_ptr<LoadSession> m_session;
+    // What the counters and bars show.
+    LoadDisplay m_display;
     bool m_loading = false;
     bool m_closing = false;
     bool m_sessionEnding = false;

@@ -1,6 +1,7 @@
 // The Send command: a load session started with the window's choice, its display put into the
 // counters and bars, its messages shown in the interface language.
 
+#include "catalogue/catalogue_constants.h"
 #include "load/load_record.h"
 #include "load/load_session.h"
 #include "ports/serial_port.h"
@@ -18,8 +19,6 @@
 namespace Kv402 {
 
 namespace {
-
-const QString NoRevision = QStringLiteral("Version");
 
 QString dataFileProblem(const LoadMessage &message, Language language)
 {
@@ -43,9 +42,8 @@ QString dataFileProblem(const LoadMessage &message, Language language)
     return message.reason;
 }
 
-QString portOpenFailureText(int portNumber, const PortOpenFailure &failure, Language language)
+QString portOpenFailureText(const QString &port, const PortOpenFailure &failure, Language language)
 {
-    const QString port = portName(portNumber);
     const QString device = failure.device.isEmpty() ? port : failure.device;
     QString why;
     switch (failure.kind) {
@@ -70,16 +68,12 @@ QString portOpenFailureText(int portNumber, const PortOpenFailure &failure, Lang
 
 } // namespace
 
-QString loadMessageText(const LoadMessage &message, Language language)
+QString loadMessageText(const LoadMessage &message,
+                        Language language,
+                        const QStringList &deniedPorts)
 {
     using Kind = LoadMessage::Kind;
     switch (message.kind) {
-    case Kind::NothingSelected:
-        return Texts::NothingSelected.in(language);
-    case Kind::VersionNotAvailable:
-        return Texts::VersionNotAvailable.in(language);
-    case Kind::VersionNotInLanguage:
-        return Texts::VersionNotInLanguage.in(language);
     case Kind::CheckCable:
         return Texts::CheckCable.in(language);
     case Kind::WrongChecksum:
@@ -100,12 +94,12 @@ QString loadMessageText(const LoadMessage &message, Language language)
         return Texts::NoDataToLoad.in(language).arg(message.file);
     case Kind::NoPortSelected:
         // Ports this user may not open are no help without the hint that lets them be used.
-        if (message.deniedPorts.isEmpty())
+        if (deniedPorts.isEmpty())
             return Texts::NoPortSelected.in(language);
-        return Texts::PortsDenied.in(language).arg(message.deniedPorts.join(QStringLiteral(", ")))
+        return Texts::PortsDenied.in(language).arg(deniedPorts.join(QStringLiteral(", ")))
                + QLatin1Char(' ') + Texts::DialoutHint.in(language);
     case Kind::PortNotOpened:
-        return portOpenFailureText(message.portNumber, message.openFailure, language);
+        return portOpenFailureText(message.port, message.openFailure, language);
     case Kind::CableNotConnected:
         return Texts::CableNotConnected.in(language);
     case Kind::PortOutOfOrder:
@@ -119,7 +113,7 @@ QString loadMessageText(const LoadMessage &message, Language language)
     case Kind::TerminalNotAnswering:
         return Texts::TerminalNotAnswering.in(language);
     case Kind::PortStoppedWorking:
-        return Texts::PortStoppedWorking.in(language).arg(portName(message.portNumber),
+        return Texts::PortStoppedWorking.in(language).arg(message.port,
                                                           message.reason.isEmpty()
                                                               ? Texts::PortTakesNoMoreBytes.in(
                                                                   language)
@@ -137,24 +131,35 @@ void frmMain::Combo_Send_Click()
         return;
     }
 
+    if (Combo1->currentText() == Catalogue::NoRevision) {
+        showMessage({Texts::NothingSelected.in(language())});
+        return;
+    }
+    // Without a catalogue row for this version and language there is no data file: loading the
+    // file of an earlier choice would put other software into the terminal.
+    const bool versionChosen = Combo3->currentIndex() >= 0 && Combo4->currentIndex() >= 0;
+    if (!versionChosen || !m_versionFound) {
+        showMessage({versionChosen ? Texts::VersionNotInLanguage.in(language())
+                                   : Texts::VersionNotAvailable.in(language())});
+        return;
+    }
+
     LoadRequest request;
-    request.revision = Combo1->currentText();
-    request.versionChosen = Combo3->currentIndex() >= 0 && Combo4->currentIndex() >= 0;
-    request.versionFound = m_versionFound;
     request.dataFile = strDataFile;
     // Text typed over the selected entry leaves no entry selected: a load never goes to a port
     // other than the one the window shows. (Finishing the typing, with Enter or by leaving the
     // list, selects the entry whose name was typed exactly; the list then shows that port.)
     const int selected = Combo_SerialPort->currentIndex();
-    if (selected >= 0 && Combo_SerialPort->currentText() == Combo_SerialPort->itemText(selected))
-        request.portNumber = portNumberOf(Combo_SerialPort->itemText(selected));
-    request.deniedPorts = m_deniedPorts;
-    request.display = {Text1->text(),
-                       Text2->text(),
-                       ProgressBar_Cicli->value(),
-                       ProgressBar_Cicli->maximum(),
-                       ProgressBar_Errori->value(),
-                       ProgressBar_Errori->maximum()};
+    if (selected >= 0 && Combo_SerialPort->currentText() == Combo_SerialPort->itemText(selected)) {
+        if (const std::optional<int> number = portNumberOf(Combo_SerialPort->itemText(selected)))
+            request.port = portAddress(*number);
+    }
+    m_display = {Text1->text(),
+                 Text2->text(),
+                 ProgressBar_Cicli->value(),
+                 ProgressBar_Cicli->maximum(),
+                 ProgressBar_Errori->value(),
+                 ProgressBar_Errori->maximum()};
 
     LoadPrompts &prompts = *this;
     m_session = std::make_unique<LoadSession>(request,
@@ -166,7 +171,14 @@ void frmMain::Combo_Send_Click()
         if (!m_loading)
             setLoading(true);
     });
-    connect(session, &LoadSession::displayChanged, this, &frmMain::showDisplay);
+    connect(session, &LoadSession::linkEvent, this, [this](const LinkEvent &event) {
+        showDisplay(displayAfter(m_display, event));
+    });
+    connect(session, &LoadSession::runFinished, this, [this](const LoadRun &run) {
+        // A run that reached its completion leaves empty counters and bars.
+        if (run.outcome == LinkOutcome::Completed || run.outcome == LinkOutcome::FlashWriteError)
+            showDisplay(clearedDisplay(m_display));
+    });
     // Every run is recorded with the choice it was made for: the revision is the one whose table
     // named the data file, whatever has been typed into Combo1 since. The record goes with the
     // session, not with the window's display: closing the window cuts the display off and still
@@ -175,39 +187,23 @@ void frmMain::Combo_Send_Click()
             &LoadSession::runFinished,
             session,
             [this,
-             request,
-             choice = RecordedChoice{m_dataFileRevision,
-                                     Combo3->currentText(),
-                                     Combo4->currentText()}](const LoadRun &run) {
-                recordRun(request, choice, run);
+             port = request.port.value_or(PortAddress()),
+             choice = LoadChoice{m_dataFileRevision,
+                                 Combo3->currentText(),
+                                 Combo4->currentText()}](const LoadRun &run) {
+                recordRun(run, choice, port);
             });
     connect(session, &LoadSession::finished, this, &frmMain::loadFinished);
     session->start();
 }
 
-void frmMain::recordRun(const LoadRequest &request, const RecordedChoice &choice, const LoadRun &run)
+void frmMain::recordRun(const LoadRun &run, const LoadChoice &choice, const PortAddress &port)
 {
-    LoadRecordEntry entry;
-    entry.started = run.started;
-    entry.ended = run.ended;
-    entry.user = currentUser();
-    entry.host = currentHost();
-    entry.port = portName(request.portNumber.value_or(0));
-    entry.device = m_services.ports->describe(request.portNumber.value_or(0));
-    entry.revision = choice.revision;
-    entry.version = choice.version;
-    entry.language = choice.language;
-    entry.dataFile = QFileInfo(request.dataFile).absoluteFilePath();
-    entry.sha256 = run.sha256;
-    entry.blocks = std::min(run.counters.blocksDone, run.counters.blockCount);
-    entry.of = run.counters.blockCount;
-    entry.errors = run.counters.errors;
-    entry.outcome = outcomeName(run.outcome);
     // A record that cannot be written never stands in the way of a load: it is logged.
     const LoadRecord record(m_services.recordFile.isEmpty() ? LoadRecord::defaultFileName()
                                                             : m_services.recordFile);
     QString why;
-    if (!record.append(entry, &why))
+    if (!record.append(recordEntry(run, choice, port, m_services.ports->describe(port)), &why))
         qWarning("Cannot write the load record %s: %s",
                  qPrintable(record.fileName()),
                  qPrintable(why));
@@ -222,7 +218,7 @@ void frmMain::ask(LoadSession *session, const LoadMessage &message)
     }
     const QPointer<LoadSession> asking(session);
     ++m_runQuestionsOpen;
-    const MessageAnswer answer = showMessage({loadMessageText(message, language()),
+    const MessageAnswer answer = showMessage({loadMessageText(message, language(), m_deniedPorts),
                                               message.buttons,
                                               MessageIcon::None,
                                               message.defaultAnswer});
@@ -263,6 +259,7 @@ void frmMain::loadFinished(LoadOutcome outcome)
 
 void frmMain::showDisplay(const LoadDisplay &display)
 {
+    m_display = display;
     ProgressBar_Cicli->setMaximum(display.blocksMaximum);
     ProgressBar_Cicli->setValue(display.blocks);
     ProgressBar_Errori->setMaximum(display.errorsMaximum);

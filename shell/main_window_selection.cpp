@@ -124,7 +124,7 @@ void frmMain::listPorts()
     const PortDiscovery found = discoverPorts(*m_services.ports);
     m_deniedPorts = found.deniedPorts;
     for (const FoundPort &port : found.ports) {
-        Combo_SerialPort->addItem(portName(port.number));
+        Combo_SerialPort->addItem(port.address.name);
         Combo_SerialPort->setItemData(Combo_SerialPort->count() - 1,
                                       port.description,
                                       Qt::ToolTipRole);

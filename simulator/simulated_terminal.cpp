@@ -91,15 +91,9 @@ int SimulatedTerminal::announcedBlocks() const
     return m_blockCount;
 }
 
-bool SimulatedTerminal::attach(const QString &settings, PortOpenFailure *failure)
+bool SimulatedTerminal::attach(const LineSettings &settings, PortOpenFailure *failure)
 {
     const std::lock_guard lock(m_mutex);
-    QString invalid;
-    const std::optional<LineSettings> line = LineSettings::parse(settings, &invalid);
-    if (!line) {
-        refuse(failure, PortOpenFailure::Kind::Other, invalid);
-        return false;
-    }
     if (m_options.openRefused) {
         refuse(failure, *m_options.openRefused);
         return false;
@@ -111,7 +105,7 @@ bool SimulatedTerminal::attach(const QString &settings, PortOpenFailure *failure
     m_attached = true;
     // Every session starts with a terminal that answers; one that fell silent was unplugged.
     m_silent = false;
-    m_characterTime = m_options.paced ? Duration(line->characterTime()) : Duration{};
+    m_characterTime = m_options.paced ? Duration(settings.characterTime()) : Duration{};
     m_rts = false;
     const TimePoint now = m_clock->now();
     m_pcSendingUntil = now;
@@ -509,9 +503,8 @@ SimulatedPort::~SimulatedPort()
     close();
 }
 
-bool SimulatedPort::open(int portNumber, const QString &settings, PortOpenFailure *failure)
+bool SimulatedPort::open(const LineSettings &settings, PortOpenFailure *failure)
 {
-    Q_UNUSED(portNumber)
     close();
     if (!m_terminal) {
         if (failure) {
@@ -599,31 +592,36 @@ SimulatedPorts::SimulatedPorts(std::shared_ptr<SerialPortFactory> others)
     : m_others(std::move(others))
 {}
 
-void SimulatedPorts::attach(int portNumber, std::shared_ptr<SimulatedTerminal> terminal)
+void SimulatedPorts::attach(const QString &name, std::shared_ptr<SimulatedTerminal> terminal)
 {
-    m_terminals[portNumber] = std::move(terminal);
+    m_terminals[name] = std::move(terminal);
 }
 
-std::shared_ptr<SimulatedTerminal> SimulatedPorts::terminal(int portNumber) const
+void SimulatedPorts::attach(int portNumber, std::shared_ptr<SimulatedTerminal> terminal)
 {
-    const auto found = m_terminals.find(portNumber);
+    attach(portName(portNumber), std::move(terminal));
+}
+
+std::shared_ptr<SimulatedTerminal> SimulatedPorts::terminal(const QString &name) const
+{
+    const auto found = m_terminals.find(name);
     return found == m_terminals.end() ? nullptr : found->second;
 }
 
-std::unique_ptr<SerialPort> SimulatedPorts::makePort(int portNumber)
+std::unique_ptr<SerialPort> SimulatedPorts::makePort(const PortAddress &address)
 {
-    if (std::shared_ptr<SimulatedTerminal> simulated = terminal(portNumber))
+    if (std::shared_ptr<SimulatedTerminal> simulated = terminal(address.name))
         return std::make_unique<SimulatedPort>(std::move(simulated));
     if (m_others)
-        return m_others->makePort(portNumber);
+        return m_others->makePort(address);
     return std::make_unique<SimulatedPort>(nullptr);
 }
 
-QString SimulatedPorts::describe(int portNumber) const
+QString SimulatedPorts::describe(const PortAddress &address) const
 {
-    if (terminal(portNumber))
+    if (terminal(address.name))
         return QStringLiteral("simulated terminal");
-    return m_others ? m_others->describe(portNumber) : QString();
+    return m_others ? m_others->describe(address) : QString();
 }
 
 } // namespace Kv402

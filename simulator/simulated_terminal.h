@@ -148,7 +148,7 @@ private:
         char byte;
     };
 
-    bool attach(const QString &settings, PortOpenFailure *failure);
+    bool attach(const LineSettings &settings, PortOpenFailure *failure);
     void detach();
     bool ctsAt(TimePoint now) const;
     void setRts(bool high);
@@ -230,7 +230,7 @@ public:
     explicit SimulatedPort(std::shared_ptr<SimulatedTerminal> terminal);
     ~SimulatedPort() override;
 
-    bool open(int portNumber, const QString &settings, PortOpenFailure *failure) override;
+    bool open(const LineSettings &settings, PortOpenFailure *failure) override;
     void close() override;
     bool isOpen() const override { return m_open; }
 
@@ -255,23 +255,26 @@ private:
     bool m_rts = false;
 };
 
-// Port numbers with simulated terminals behind them. The other numbers go to another factory
-// (the platform's ports, say), or name no port when there is none. Attach the terminals before
+// Ports, by name, with simulated terminals behind them. The other ports go to another factory
+// (the platform's ports, say), or are ports that do not exist when there is none. Attach the terminals before
 // the factory is used; from then on it may be used from any thread.
 class SimulatedPorts : public SerialPortFactory
 {
 public:
     explicit SimulatedPorts(std::shared_ptr<SerialPortFactory> others = nullptr);
 
+    // A terminal behind the port of this name ("COM3").
+    void attach(const QString &name, std::shared_ptr<SimulatedTerminal> terminal);
+    // A terminal behind COMn.
     void attach(int portNumber, std::shared_ptr<SimulatedTerminal> terminal);
-    std::shared_ptr<SimulatedTerminal> terminal(int portNumber) const;
+    std::shared_ptr<SimulatedTerminal> terminal(const QString &name) const;
 
-    std::unique_ptr<SerialPort> makePort(int portNumber) override;
-    QString describe(int portNumber) const override;
+    std::unique_ptr<SerialPort> makePort(const PortAddress &address) override;
+    QString describe(const PortAddress &address) const override;
 
 private:
     std::shared_ptr<SerialPortFactory> m_others;
-    std::map<int, std::shared_ptr<SimulatedTerminal>> m_terminals;
+    std::map<QString, std::shared_ptr<SimulatedTerminal>> m_terminals;
 };
 
 } // namespace Kv402

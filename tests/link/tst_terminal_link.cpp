@@ -115,11 +115,12 @@ public:
 private:
     void note(const char *what, const LinkCounters &counters)
     {
-        note(QStringLiteral("%1 %2/%3 errors %4")
+        note(QStringLiteral("%1 %2/%3 errors %4%5")
                  .arg(QLatin1String(what))
                  .arg(counters.blocksDone)
                  .arg(counters.blockCount)
-                 .arg(counters.errors));
+                 .arg(counters.errors)
+                 .arg(counters.flashWriteFailed ? QStringLiteral(" flash failed") : QString()));
     }
 
     void note(QString call)
@@ -146,7 +147,7 @@ struct Rig
         ports.attach(Port, terminal);
     }
 
-    LinkOutcome run(const MemoryImage &image) { return link.run(image, Port); }
+    LinkOutcome run(const MemoryImage &image) { return link.run(image, portAddress(Port)); }
 
     QList<SimulatedTerminal::Event> eventsOf(Kind kind) const
     {
@@ -259,9 +260,9 @@ public:
         , m_break(how)
     {}
 
-    bool open(int portNumber, const QString &settings, PortOpenFailure *failure) override
+    bool open(const LineSettings &settings, PortOpenFailure *failure) override
     {
-        return m_inner->open(portNumber, settings, failure);
+        return m_inner->open(settings, failure);
     }
     void close() override { m_inner->close(); }
     bool isOpen() const override { return m_inner->isOpen(); }
@@ -310,9 +311,9 @@ public:
         , m_break(how)
     {}
 
-    std::unique_ptr<SerialPort> makePort(int portNumber) override
+    std::unique_ptr<SerialPort> makePort(const PortAddress &address) override
     {
-        return std::make_unique<BreakingPort>(m_inner.makePort(portNumber), m_goodWrites, m_break);
+        return std::make_unique<BreakingPort>(m_inner.makePort(address), m_goodWrites, m_break);
     }
 
 private:
@@ -555,10 +556,11 @@ void TerminalLinkTest::flashErrorStopsSending()
              QStringList({
                  "starting 3/12 errors 0",
                  "accepted 4/12 errors 0",
-                 "flash error 4/12 errors 0",
-                 // The port is closed before the block bar moves and the run completes.
-                 "written 13/12 errors 0 [closed]",
-                 "done 13/12 errors 0 [closed]",
+                 "flash error 4/12 errors 0 flash failed",
+                 // The port is closed before the block bar moves and the run completes; the
+                 // fourth block was accepted, not written.
+                 "written 4/12 errors 0 flash failed [closed]",
+                 "done 4/12 errors 0 flash failed [closed]",
              }));
     QCOMPARE(rig.terminal->violations(), QStringList());
     QCOMPARE(rig.terminal->flash().left(3 * Image::BlockSize),
@@ -622,8 +624,7 @@ void TerminalLinkTest::pacedRunTakesExactlyItsWireTime()
     // The header, its echo and its status reply; each block, its echo and its status reply.
     const qint64 characters = 2 * Link::HeaderSize + Link::StatusSize
                               + blocks * (2 * Link::BlockSize + Link::StatusSize);
-    const std::chrono::nanoseconds character = LineSettings::parse(QString(Link::LineSettings))
-                                                   ->characterTime();
+    const std::chrono::nanoseconds character = Link::Line.characterTime();
     QCOMPARE(rig.eventsOf(Kind::Closed).first().at - rig.eventsOf(Kind::Opened).first().at,
              characters * character);
 }
@@ -672,7 +673,7 @@ void TerminalLinkTest::runThroughAUsbAdapter()
     const qint64 characters = 2 * Link::HeaderSize + Link::StatusSize
                               + blocks * (2 * Link::BlockSize + Link::StatusSize);
     const std::chrono::nanoseconds wire
-        = characters * LineSettings::parse(QString(Link::LineSettings))->characterTime();
+        = characters * Link::Line.characterTime();
     const auto took = rig.eventsOf(Kind::Closed).first().at - rig.eventsOf(Kind::Opened).first().at;
     QVERIFY(took > wire);
     QVERIFY(took <= wire + 2 * (blocks + 1) * std::chrono::milliseconds(latencyMsecs));
@@ -799,9 +800,9 @@ void TerminalLinkTest::portNotOpened()
     Rig rig;
     SimulatedPort other(rig.terminal);
     if (busy)
-        QVERIFY(other.open(Port, QStringLiteral("9600,N,8,1"), nullptr));
+        QVERIFY(other.open(Link::Line, nullptr));
 
-    QCOMPARE(rig.link.run(imageOf(1), portNumber), LinkOutcome::PortNotOpened);
+    QCOMPARE(rig.link.run(imageOf(1), portAddress(portNumber)), LinkOutcome::PortNotOpened);
     QCOMPARE(rig.recorder.calls, QStringList({busy ? "not opened" : "not opened [closed]"}));
     QVERIFY2(rig.recorder.reason.contains(reason), qPrintable(rig.recorder.reason));
     QCOMPARE(rig.recorder.openFailure, kind);
@@ -828,7 +829,7 @@ void TerminalLinkTest::brokenPortEndsTheRun()
     BreakingPorts ports(rig.ports, 2, how);
     TerminalLink link(ports, rig.recorder, SlowLimits);
 
-    QCOMPARE(link.run(imageOf(3), Port), LinkOutcome::PortError);
+    QCOMPARE(link.run(imageOf(3), portAddress(Port)), LinkOutcome::PortError);
     QCOMPARE(rig.recorder.calls.last(), QStringLiteral("port error"));
     QCOMPARE(rig.recorder.reason, reason);
     QVERIFY(rig.portClosed());

@@ -601,8 +601,8 @@ void LoadRunTest::portThatCannotBeOpened()
     QCOMPARE(loader.window->Combo_SerialPort->currentText(), "COM1");
     std::unique_ptr<SerialPort> other;
     if (how == "held") {
-        other = loader.ports.makePort(1);
-        QVERIFY(other->open(1, "19200,o,8,1", nullptr));
+        other = loader.ports.makePort(portAddress(1));
+        QVERIFY(other->open(Link::Line, nullptr));
     }
     if (italian)
         loader.window->lngita->trigger();

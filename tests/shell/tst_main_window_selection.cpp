@@ -419,8 +419,8 @@ void SelectionTest::portDiscovery()
         for (int n : terminals)
             ports.attach(n, std::make_shared<SimulatedTerminal>());
         for (int n : busy) {
-            holders.push_back(ports.makePort(n));
-            QVERIFY(holders.back()->open(n, "9600,N,8,1", nullptr));
+            holders.push_back(ports.makePort(portAddress(n)));
+            QVERIFY(holders.back()->open(*LineSettings::parse(QStringLiteral("9600,N,8,1")), nullptr));
         }
     });
     QVERIFY(started.loaded);
@@ -434,7 +434,7 @@ void SelectionTest::portDiscovery()
 
     // Each port that opened was closed again, with nothing sent.
     for (int n : terminals) {
-        const auto events = started.ports.terminal(n)->events();
+        const auto events = started.ports.terminal(portName(n))->events();
         for (const SimulatedTerminal::Event &event : events)
             QVERIFY(event.kind == SimulatedTerminal::Event::Kind::Opened
                     || event.kind == SimulatedTerminal::Event::Kind::Closed);

@@ -16,7 +16,7 @@ constexpr int WaitMsecs = 5000;
 // One character on the line: start bit, 8 data bits, parity bit, stop bit at 19200 baud.
 std::chrono::nanoseconds characterTime()
 {
-    return LineSettings::parse(QString(Link::LineSettings))->characterTime();
+    return Link::Line.characterTime();
 }
 
 // A moment of the virtual clock, counted in characters on the wire from its start.
@@ -173,7 +173,7 @@ void SimulatedTerminalTest::seesProtocolViolations()
         options.corruptedEchoes = {{SimulatedTerminal::Header, 1}};
     auto terminal = std::make_shared<SimulatedTerminal>(options);
     SimulatedPort port(terminal);
-    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+    QVERIFY(port.open(Link::Line, nullptr));
 
     play(port, script);
     QCOMPARE(terminal->violations(), violation.isEmpty() ? QStringList() : QStringList(violation));
@@ -189,7 +189,7 @@ void SimulatedTerminalTest::pacedExchangeTakesTheWireTime()
     options.clock = clock;
     auto terminal = std::make_shared<SimulatedTerminal>(options);
     SimulatedPort port(terminal);
-    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+    QVERIFY(port.open(Link::Line, nullptr));
     play(port, QStringLiteral("header read2 rts1 read10"));
     QCOMPARE(clock->now(), afterCharacters(14));
 
@@ -253,7 +253,7 @@ void SimulatedTerminalTest::ctsDropLastsItsDuration()
         options.ctsDrop->duration = std::chrono::milliseconds(lowMsecs);
     auto terminal = std::make_shared<SimulatedTerminal>(options);
     SimulatedPort port(terminal);
-    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+    QVERIFY(port.open(Link::Line, nullptr));
 
     // CTS drops as the header's status reply has arrived.
     play(port, QStringLiteral("header read2 rts1 read10"));
@@ -287,7 +287,7 @@ void SimulatedTerminalTest::pluggingTheCableInWakesTheWait()
     options.cableConnected = false;
     auto terminal = std::make_shared<SimulatedTerminal>(options);
     SimulatedPort port(terminal);
-    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+    QVERIFY(port.open(Link::Line, nullptr));
     QVERIFY(!port.cts());
 
     std::unique_ptr<QThread> technician(QThread::create([&] {
@@ -306,9 +306,9 @@ void SimulatedTerminalTest::secondOpenIsRefused()
     auto terminal = std::make_shared<SimulatedTerminal>();
     SimulatedPort first(terminal);
     SimulatedPort second(terminal);
-    QVERIFY(first.open(1, QString(Link::LineSettings), nullptr));
+    QVERIFY(first.open(Link::Line, nullptr));
     PortOpenFailure failure;
-    QVERIFY(!second.open(1, QString(Link::LineSettings), &failure));
+    QVERIFY(!second.open(Link::Line, &failure));
     QCOMPARE(failure.kind, PortOpenFailure::Kind::InUse);
     QVERIFY2(failure.reason.contains(QLatin1String("busy")), qPrintable(failure.reason));
     // Closing the port that never opened leaves the first one alone.
@@ -316,7 +316,7 @@ void SimulatedTerminalTest::secondOpenIsRefused()
     QVERIFY(first.isOpen());
     QVERIFY(first.cts());
     first.close();
-    QVERIFY(second.open(1, QString(Link::LineSettings), &failure));
+    QVERIFY(second.open(Link::Line, &failure));
 }
 
 void SimulatedTerminalTest::adapterPassesBytesOnInPackets_data()
@@ -363,7 +363,7 @@ void SimulatedTerminalTest::adapterPassesBytesOnInPackets()
     options.adapter->latencyTimer = std::chrono::milliseconds(latencyMsecs);
     auto terminal = std::make_shared<SimulatedTerminal>(options);
     SimulatedPort port(terminal);
-    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+    QVERIFY(port.open(Link::Line, nullptr));
 
     // The header's echo and status reply are shorter than a packet: each waits for the timer,
     // which runs from the opening.
@@ -396,7 +396,7 @@ void SimulatedTerminalTest::adapterShowsCtsOnlyWhenRead()
     options.ctsDrop = SimulatedTerminal::CtsDrop{0, 30ms};
     auto terminal = std::make_shared<SimulatedTerminal>(options);
     SimulatedPort port(terminal);
-    QVERIFY(port.open(1, QString(Link::LineSettings), nullptr));
+    QVERIFY(port.open(Link::Line, nullptr));
 
     // The status reply's last byte arrives after 16 ms and 10 characters; the PC has it with the
     // timer at 32 ms, and CTS is low until 30 ms after its last byte came, 51.729 ms.
