@@ -87,7 +87,7 @@ double run(const QString &program,
 
 QList<QList<Kv402::FieldValue>> rowsOf(const QString &fileName)
 {
-    const auto catalogue = Kv402::CatalogueDatabase::OpenDatabase(fileName);
+    const auto catalogue = Kv402::CatalogueDatabase::open(fileName);
     return catalogue->OpenRecordset(QStringLiteral("Versioni1"))->table().rows;
 }
 

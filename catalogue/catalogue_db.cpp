@@ -118,8 +118,8 @@ CatalogueDatabase::CatalogueDatabase(QString fileName, std::shared_ptr<Catalogue
 
 CatalogueDatabase::~CatalogueDatabase() = default;
 
-std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString &fileName,
-                                                                    CatalogueHold hold)
+std::unique_ptr<CatalogueDatabase> CatalogueDatabase::open(const QString &fileName,
+                                                           CatalogueHold hold)
 {
     holdFile(fileName, hold);
 

@@ -91,8 +91,8 @@ public:
     // content. Throws CatalogueError naming the file and the reason. Opening a file that this
     // process has open already, unchanged since, shares that connection: the key derivation of
     // an encrypted catalogue takes tens of milliseconds, and the file is held exclusively anyway.
-    static std::unique_ptr<CatalogueDatabase> OpenDatabase(
-        const QString &fileName, CatalogueHold hold = CatalogueHold::Exclusive);
+    static std::unique_ptr<CatalogueDatabase> open(const QString &fileName,
+                                                   CatalogueHold hold = CatalogueHold::Exclusive);
 
     explicit CatalogueDatabase(QString fileName, std::shared_ptr<CatalogueStorage> storage);
     ~CatalogueDatabase();

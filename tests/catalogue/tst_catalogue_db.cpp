@@ -117,7 +117,7 @@ void CatalogueDbTest::rowsComeInStoredOrder()
 {
     Workspace workspace;
     workspace.buildCatalogue(ReferenceSql);
-    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     const auto rs = db->OpenRecordset(QStringLiteral("num"));
     QStringList values;
     for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext())
@@ -131,7 +131,7 @@ void CatalogueDbTest::fieldsReadAsText()
 {
     Workspace workspace;
     workspace.buildCatalogue(ReferenceSql);
-    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     const auto other = db->OpenRecordset(QStringLiteral("Other"));
     other->MoveFirst();
     QCOMPARE(other->Fields(QStringLiteral("x")), QStringLiteral("7"));
@@ -148,7 +148,7 @@ void CatalogueDbTest::findsMatchAsExactData()
 {
     Workspace workspace;
     workspace.buildCatalogue(ReferenceSql);
-    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     const auto rs = db->OpenRecordset(QStringLiteral("Versioni2"));
 
     const Criterion english{QStringLiteral("2.0"), QStringLiteral("English")};
@@ -201,7 +201,7 @@ void CatalogueDbTest::openingFailures()
         workspace.buildCatalogueWithKey(ReferenceSql, key, QStringLiteral("Versioni.mdb"));
 
     const QString message = failureOf(
-        [] { CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb")); });
+        [] { CatalogueDatabase::open(QStringLiteral("Versioni.mdb")); });
     QVERIFY2(message.contains(expected), qPrintable(message));
     QVERIFY2(message.contains(workspace.filePath(QStringLiteral("Versioni.mdb"))),
              qPrintable(message));
@@ -242,7 +242,7 @@ void CatalogueDbTest::readingFailures()
     Workspace workspace;
     workspace.buildCatalogue(sql);
     const QString message = failureOf([&] {
-        const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+        const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
         const auto rs = db->OpenRecordset(table);
         rs->MoveFirst();
         rs->Fields(field);
@@ -290,7 +290,7 @@ void CatalogueDbTest::unfinishedChangeIsReported()
 
     const QString path = workspace.filePath("Versioni.mdb");
     try {
-        const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+        const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
         QVERIFY2(!refused, "the catalogue was opened");
         QCOMPARE(db->OpenRecordset(QStringLiteral("Versioni2"))->table().rows.size(), 5);
     } catch (const CatalogueError &error) {
@@ -308,10 +308,10 @@ void CatalogueDbTest::reopeningInTheSameProcessWorks()
 {
     Workspace workspace;
     workspace.buildCatalogue(ReferenceSql);
-    auto held = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    auto held = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     for (int i = 0; i < 3; ++i) {
         // The new one is opened while the old one is still held, then replaces it.
-        auto reopened = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+        auto reopened = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
         QVERIFY(reopened->OpenRecordset(QStringLiteral("num")));
         held = std::move(reopened);
     }
@@ -322,13 +322,13 @@ void CatalogueDbTest::reopeningReadsAChangedFileAfresh()
     Workspace workspace;
     workspace.buildCatalogue(
         QStringLiteral("CREATE TABLE num (numeri TEXT); INSERT INTO num VALUES ('1');"));
-    const auto first = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto first = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     QCOMPARE(first->OpenRecordset(QStringLiteral("num"))->table().rows.size(), 1);
 
     // Replaced while the first is still open: the next opening must not serve the old rows.
     workspace.buildCatalogue(
         QStringLiteral("CREATE TABLE num (numeri TEXT); INSERT INTO num VALUES ('1'), ('2');"));
-    const auto second = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto second = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     QCOMPARE(second->OpenRecordset(QStringLiteral("num"))->table().rows.size(), 2);
 }
 
@@ -336,7 +336,7 @@ void CatalogueDbTest::secondProcessCannotOpenIt()
 {
     Workspace workspace;
     workspace.buildCatalogue(ReferenceSql);
-    const auto held = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto held = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
 
     QProcess other;
     other.start(QStringLiteral(KV402_TOOL), {"catalogue", "dump", "Versioni.mdb"});
@@ -355,7 +355,7 @@ void CatalogueDbTest::fileIsNeverWritten()
     const QByteArray before = fileHash(path);
     const QDateTime modified = QFileInfo(path).lastModified();
     {
-        const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+        const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
         const auto rs = db->OpenRecordset(QStringLiteral("Versioni2"));
         rs->FindFirst({QStringLiteral("2.0"), QStringLiteral("English")});
         rs->FindNext({QStringLiteral("2.0"), QStringLiteral("English")});
@@ -370,11 +370,11 @@ void CatalogueDbTest::dumpBuildsTheSameRows()
 {
     Workspace workspace;
     workspace.buildCatalogue(ReferenceSql);
-    const auto original = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto original = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     const QString dump = dumpCatalogue(*original);
 
     workspace.buildCatalogue(dump, QStringLiteral("copy.mdb"));
-    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("copy.mdb"));
+    const auto copy = CatalogueDatabase::open(QStringLiteral("copy.mdb"));
     QCOMPARE(copy->tableNames(), original->tableNames());
     for (const QString &table : original->tableNames()) {
         const TableData a = original->OpenRecordset(table)->table();
@@ -433,7 +433,7 @@ void CatalogueDbTest::dumpKeepsEveryValue()
     workspace.buildCatalogue(QStringLiteral("CREATE TABLE t (v TEXT, after TEXT);\n"
                                             "INSERT INTO t VALUES (%1, 'next');\n")
                                  .arg(value));
-    const auto original = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto original = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     const QList<FieldValue> row{expected, QStringLiteral("next")};
     QCOMPARE(original->OpenRecordset(QStringLiteral("t"))->table().rows,
              QList<QList<FieldValue>>{row});
@@ -447,7 +447,7 @@ void CatalogueDbTest::dumpKeepsEveryValue()
     QVERIFY2(dump.contains(plain), qPrintable(dump));
 
     workspace.buildCatalogue(dump, QStringLiteral("copy.mdb"));
-    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("copy.mdb"));
+    const auto copy = CatalogueDatabase::open(QStringLiteral("copy.mdb"));
     QCOMPARE(copy->OpenRecordset(QStringLiteral("t"))->table().rows, QList<QList<FieldValue>>{row});
     QCOMPARE(dumpCatalogue(*copy), dump);
 }
@@ -471,7 +471,7 @@ void CatalogueDbTest::dumpLeavesOutWhatHoldsNoText()
 
     Workspace workspace;
     workspace.buildCatalogue(dump);
-    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto copy = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     QCOMPARE(copy->tableNames(), (QStringList{"Versioni1", "num"}));
     for (const TableData &table : {versions, plain}) {
         const TableData read = copy->OpenRecordset(table.name)->table();
@@ -553,7 +553,7 @@ void CatalogueDbTest::buildPassesOverTheScriptsTransaction()
                                             "SAVEPOINT s; INSERT INTO num VALUES ('x');\n"
                                             "ROLLBACK TO s; RELEASE s;\n"
                                             "INSERT INTO num VALUES ('3');\n"));
-    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     QCOMPARE(db->OpenRecordset(QStringLiteral("num"))->table().rows,
              (QList<QList<FieldValue>>{{"1"}, {"2"}, {"3"}}));
 }
@@ -590,7 +590,7 @@ void CatalogueDbTest::buildTargets()
         return;
     }
     QCOMPARE(message, QString());
-    const auto db = CatalogueDatabase::OpenDatabase(QStringLiteral("Versioni.mdb"));
+    const auto db = CatalogueDatabase::open(QStringLiteral("Versioni.mdb"));
     QCOMPARE(db->OpenRecordset(QStringLiteral("num"))->table().rows.size(), 4);
 }
 

@@ -287,7 +287,7 @@ void JetCatalogueTest::opensThroughTheCatalogue()
     QVERIFY(!place(workspace, file).isEmpty());
     QString read;
     const QString message = failureOf([&] {
-        const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
+        const auto db = CatalogueDatabase::open(ReferenceFile);
         const auto rs = db->OpenRecordset(table);
         rs->MoveFirst();
         for (int i = 1; i < row; ++i)
@@ -307,7 +307,7 @@ void JetCatalogueTest::searchesLikeAnyCatalogue()
 {
     Workspace workspace;
     QVERIFY(!place(workspace, ReferenceFile).isEmpty());
-    const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
+    const auto db = CatalogueDatabase::open(ReferenceFile);
     // Table and field names are found without regard to case.
     const auto rs = db->OpenRecordset(QStringLiteral("versioni1"));
     const Criterion english{QStringLiteral("1.1"), QStringLiteral("English")};
@@ -348,7 +348,7 @@ void JetCatalogueTest::fileIsNeverWritten()
     const QByteArray before = fileHash(path);
     const QDateTime modified = QFileInfo(path).lastModified();
     {
-        const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
+        const auto db = CatalogueDatabase::open(ReferenceFile);
         const auto rs = db->OpenRecordset(QStringLiteral("Versioni2"));
         rs->FindFirst({QStringLiteral("2.0"), QStringLiteral("English")});
         dumpCatalogue(*db);
@@ -363,7 +363,7 @@ void JetCatalogueTest::secondProcessCannotOpenIt()
 {
     Workspace workspace;
     QVERIFY(!place(workspace, ReferenceFile).isEmpty());
-    const auto held = CatalogueDatabase::OpenDatabase(ReferenceFile);
+    const auto held = CatalogueDatabase::open(ReferenceFile);
 
     QProcess other;
     other.start(QStringLiteral(KV402_TOOL), {"catalogue", "dump", ReferenceFile});
@@ -394,11 +394,11 @@ void JetCatalogueTest::dumpBuildsTheSameRows()
     QCOMPARE(tool.exitCode(), 0);
     const QString toolDump = QString::fromUtf8(tool.readAllStandardOutput());
 
-    const auto original = CatalogueDatabase::OpenDatabase(ReferenceFile);
+    const auto original = CatalogueDatabase::open(ReferenceFile);
     QCOMPARE(dumpCatalogue(*original), toolDump);
 
     workspace.buildCatalogue(toolDump, QStringLiteral("copy.mdb"));
-    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("copy.mdb"));
+    const auto copy = CatalogueDatabase::open(QStringLiteral("copy.mdb"));
     QCOMPARE(copy->tableNames(), original->tableNames());
     for (const QString &table : original->tableNames()) {
         const TableData a = original->OpenRecordset(table)->table();
@@ -553,7 +553,7 @@ void JetCatalogueTest::damagedCopiesAreRefusedOrReadExactly()
     const bool regular = damage <= Damage::Empty;
 
     try {
-        const auto catalogue = CatalogueDatabase::OpenDatabase(path);
+        const auto catalogue = CatalogueDatabase::open(path);
         QVERIFY2(!mustRefuse, "the damaged copy was opened");
         const QString wrong = differences(*catalogue, source);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
