@@ -78,34 +78,33 @@ struct PortOpenFailure
 
 // A serial port as the terminal link uses it: raw 8-bit bytes both ways (0x00 included, nothing
 // translated or dropped), no automatic flow control, CTS read and RTS driven by the caller.
-// One port object is used by one thread only. The operations are those of the MSComm control the
-// program grew up with; each names its property where the name differs.
+// One port object is used by one thread only.
 class SerialPort
 {
 public:
     virtual ~SerialPort() = default;
 
-    // Opens COMn with a settings text (CommPort, Settings, PortOpen). Once open, RTS is low and
-    // DTR high. On failure the port stays closed and *failure says why. A device without modem
+    // Opens the device of COMn with the line settings of a settings text. Once open, RTS is low
+    // and DTR high. On failure the port stays closed and *failure says why. A device without modem
     // lines does not open: the link cannot run without them.
     virtual bool open(int portNumber, const QString &settings, PortOpenFailure *failure) = 0;
     // Closing a closed port does nothing.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    // CTS, the terminal's "ready to receive" (CTSHolding).
+    // Whether CTS is high: the terminal is ready to receive.
     virtual bool cts() = 0;
-    // RTS, the PC's answer to an echo; takes effect at once (RTSEnable).
+    // Raises or lowers RTS, the PC's answer to an echo; takes effect at once.
     virtual void setRts(bool high) = 0;
     virtual bool rts() const = 0;
 
-    // Queues the bytes for sending, in order (Output). False when the port cannot take them.
+    // Queues the bytes for sending, in order. False when the port cannot take them.
     virtual bool write(const QByteArray &bytes) = 0;
-    // Bytes queued and not yet sent (OutBufferCount).
+    // How many bytes are queued and not yet sent.
     virtual qint64 bytesToWrite() = 0;
-    // Bytes received and not yet read (InBufferCount).
+    // How many bytes have been received and not yet read.
     virtual qint64 bytesAvailable() = 0;
-    // Every byte received and not yet read (Input).
+    // Takes every byte received and not yet read.
     virtual QByteArray readAll() = 0;
 
     // The waits block the calling thread, sleeping, until their condition holds (true) or msecs
