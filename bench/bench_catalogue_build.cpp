@@ -88,7 +88,7 @@ double run(const QString &program,
 QList<QList<Kv402::FieldValue>> rowsOf(const QString &fileName)
 {
     const auto catalogue = Kv402::CatalogueDatabase::open(fileName);
-    return catalogue->OpenRecordset(QStringLiteral("Versioni1"))->table().rows;
+    return catalogue->readTable(QStringLiteral("Versioni1")).rows;
 }
 
 } // namespace

@@ -36,7 +36,7 @@ Timing timeReading(const QString &fileName, int rounds)
         const auto catalogue = Kv402::CatalogueDatabase::open(fileName);
         rows = 0;
         for (const QString &table : catalogue->tableNames())
-            rows += catalogue->OpenRecordset(table)->table().rows.size();
+            rows += catalogue->readTable(table).rows.size();
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(times.begin(), times.end());
