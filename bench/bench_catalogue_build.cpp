@@ -87,8 +87,8 @@ double run(const QString &program,
 
 QList<QList<Kv402::FieldValue>> rowsOf(const QString &fileName)
 {
-    const auto catalogue = Kv402::CatalogueDatabase::OpenDatabase(fileName);
-    return catalogue->OpenRecordset(QStringLiteral("Versioni1"))->table().rows;
+    const auto catalogue = Kv402::CatalogueDatabase::open(fileName);
+    return catalogue->readTable(QStringLiteral("Versioni1")).rows;
 }
 
 } // namespace

@@ -33,10 +33,10 @@ Timing timeReading(const QString &fileName, int rounds)
     for (int round = 0; round < rounds; ++round) {
         QElapsedTimer timer;
         timer.start();
-        const auto catalogue = Kv402::CatalogueDatabase::OpenDatabase(fileName);
+        const auto catalogue = Kv402::CatalogueDatabase::open(fileName);
         rows = 0;
         for (const QString &table : catalogue->tableNames())
-            rows += catalogue->OpenRecordset(table)->table().rows.size();
+            rows += catalogue->readTable(table).rows.size();
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(times.begin(), times.end());
@@ -70,7 +70,7 @@ int main(int argc, char *argv[])
     try {
         QTemporaryDir dir;
         const QString sqlcipher = dir.filePath(QStringLiteral("Versioni.mdb"));
-        Kv402::buildCatalogue(Kv402::dumpCatalogue(*Kv402::CatalogueDatabase::OpenDatabase(access)),
+        Kv402::buildCatalogue(Kv402::dumpCatalogue(*Kv402::CatalogueDatabase::open(access)),
                               sqlcipher);
         std::printf("%d rounds of opening the catalogue and reading every table\n", rounds);
         print("Access", timeReading(access, rounds));

@@ -31,7 +31,7 @@ const QString NoVersion = QStringLiteral("0");
 CatalogueChoices::CatalogueChoices(const QString &fileName, CatalogueHold hold)
     : m_fileName(fileName)
     , m_hold(hold)
-    , m_database(CatalogueDatabase::OpenDatabase(fileName, hold))
+    , m_database(CatalogueDatabase::open(fileName, hold))
     , m_table(m_database->readTable(Catalogue::RevisionTable))
 {}
 
@@ -110,7 +110,7 @@ RevisionChoice CatalogueChoices::chooseRevision(const QString &revision)
         choice.clearDevices = true;
         // Opened again while the catalogue is held: the open is shared while the file is
         // unchanged.
-        m_database = CatalogueDatabase::OpenDatabase(m_fileName, m_hold);
+        m_database = CatalogueDatabase::open(m_fileName, m_hold);
         m_table = m_database->readTable(Catalogue::VersionTablePrefix + QString::number(table));
         choice.versions.entries = distinctValues(Catalogue::VersionField);
         choice.versions.selected = 0;

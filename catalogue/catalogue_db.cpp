@@ -1,7 +1,6 @@
 #include "catalogue/catalogue_db.h"
 
 #include "catalogue/catalogue_constants.h"
-#include "catalogue/catalogue_error.h"
 #include "catalogue/catalogue_file.h"
 #include "catalogue/exclusive_hold.h"
 #include "catalogue/jet_password.h"
@@ -45,72 +44,6 @@ int TableData::columnIndex(const QString &column) const
     return -1;
 }
 
-Recordset::Recordset(TableData table, QString fileName)
-    : m_table(std::move(table))
-    , m_fileName(std::move(fileName))
-{}
-
-void Recordset::MoveFirst()
-{
-    if (m_table.rows.isEmpty())
-        throw noRows(m_fileName, m_table.name);
-    m_row = 0;
-}
-
-void Recordset::MoveNext()
-{
-    if (m_row < m_table.rows.size())
-        ++m_row;
-}
-
-int Recordset::requireColumn(const QString &field) const
-{
-    const int column = m_table.columnIndex(field);
-    if (column < 0)
-        throw missingField(m_fileName, m_table.name, field);
-    return column;
-}
-
-QString Recordset::Fields(const QString &field) const
-{
-    const int column = requireColumn(field);
-    if (Eof())
-        throw CatalogueError(CatalogueError::Kind::NoCurrentRow,
-                             {QFileInfo(m_fileName).absoluteFilePath(), m_table.name, field});
-    const FieldValue &value = m_table.rows.at(m_row).at(column);
-    if (!value) {
-        throw nullField(m_fileName, m_table.name, field, m_row + 1);
-    }
-    return *value;
-}
-
-void Recordset::FindFirst(const Criterion &criterion)
-{
-    findFrom(0, criterion);
-}
-
-void Recordset::FindNext(const Criterion &criterion)
-{
-    findFrom(m_row + 1, criterion);
-}
-
-void Recordset::findFrom(qsizetype row, const Criterion &criterion)
-{
-    const int version = requireColumn(Catalogue::VersionField);
-    const int language = requireColumn(Catalogue::LanguageField);
-    for (; row < m_table.rows.size(); ++row) {
-        const QList<FieldValue> &fields = m_table.rows.at(row);
-        // A null field equals nothing.
-        if (fields.at(version) == criterion.version && fields.at(language) == criterion.language) {
-            m_row = row;
-            m_noMatch = false;
-            return;
-        }
-    }
-    // Like the database engine, a failed search leaves the current row where it was.
-    m_noMatch = true;
-}
-
 CatalogueDatabase::CatalogueDatabase(QString fileName, std::shared_ptr<CatalogueStorage> storage)
     : m_fileName(std::move(fileName))
     , m_storage(std::move(storage))
@@ -118,8 +51,8 @@ CatalogueDatabase::CatalogueDatabase(QString fileName, std::shared_ptr<Catalogue
 
 CatalogueDatabase::~CatalogueDatabase() = default;
 
-std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString &fileName,
-                                                                    CatalogueHold hold)
+std::unique_ptr<CatalogueDatabase> CatalogueDatabase::open(const QString &fileName,
+                                                           CatalogueHold hold)
 {
     holdFile(fileName, hold);
 
@@ -147,11 +80,6 @@ std::unique_ptr<CatalogueDatabase> CatalogueDatabase::OpenDatabase(const QString
     }
     openStorages.append({path, modified, size, storage});
     return std::make_unique<CatalogueDatabase>(fileName, std::move(storage));
-}
-
-std::unique_ptr<Recordset> CatalogueDatabase::OpenRecordset(const QString &table) const
-{
-    return std::make_unique<Recordset>(m_storage->readTable(table), m_fileName);
 }
 
 } // namespace Kv402

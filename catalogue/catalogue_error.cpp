@@ -59,8 +59,6 @@ const char *CatalogueError::englishText(Kind kind)
         return CatalogueTexts::NoRows;
     case Kind::MissingField:
         return CatalogueTexts::MissingField;
-    case Kind::NoCurrentRow:
-        return CatalogueTexts::NoCurrentRow;
     case Kind::NullField:
         return CatalogueTexts::NullField;
     case Kind::FieldTooLong:

@@ -38,8 +38,6 @@ inline constexpr char NoRows[] = "There are no rows in the table \"%2\" of the c
 // %3 the field.
 inline constexpr char MissingField[]
     = "There is no field \"%3\" in the table \"%2\" of the catalogue \"%1\".";
-inline constexpr char NoCurrentRow[]
-    = "No current row to read the field \"%3\" of the table \"%2\" of the catalogue \"%1\".";
 // %4 the row, counted from 1.
 inline constexpr char NullField[]
     = "The field \"%3\" of row %4 is null in the table \"%2\" of the catalogue \"%1\".";
@@ -86,7 +84,6 @@ public:
         MissingTable,
         NoRows,
         MissingField,
-        NoCurrentRow,
         NullField,
         FieldTooLong,
         // The file cannot be read as a catalogue although it claims to be one: cut short,

@@ -82,7 +82,7 @@ int build(const QString &source, const QString &target)
 int dump(const QString &fileName)
 {
     try {
-        const auto catalogue = CatalogueDatabase::OpenDatabase(fileName);
+        const auto catalogue = CatalogueDatabase::open(fileName);
         QStringList notes;
         printOut(dumpCatalogue(*catalogue, &notes));
         for (const QString &note : std::as_const(notes))

@@ -22,25 +22,10 @@ DataFileReading fileFailure(const QString &fileName, DataFileProblem problem, co
     return reading;
 }
 
-MemoryImage blank(MemoryImage image)
-{
-    image.bytes.resize(Image::Size);
-    image.bytes.fill(Image::Blank);
-    image.imageEnd = 0;
-    image.anythingWritten = false;
-    return image;
-}
-
 } // namespace
 
 DataTextReader::DataTextReader(const QString &fileName)
     : m_fileName(fileName)
-    , m_records({m_reading.image.bytes.data(), size_t(m_reading.image.bytes.size())})
-{}
-
-DataTextReader::DataTextReader(const QString &fileName, MemoryImage recycled)
-    : m_fileName(fileName)
-    , m_reading{.image = blank(std::move(recycled))}
     , m_records({m_reading.image.bytes.data(), size_t(m_reading.image.bytes.size())})
 {}
 

@@ -68,9 +68,6 @@ class DataTextReader
 public:
     // fileName only names the file in the failure sentence.
     explicit DataTextReader(const QString &fileName);
-    // The same, filling the image of an earlier reading, made blank first: this spares
-    // allocating a new one.
-    DataTextReader(const QString &fileName, MemoryImage recycled);
 
     // Reads the next piece. Returns false once the reading has failed; later pieces are ignored.
     bool add(QByteArrayView piece);

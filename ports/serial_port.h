@@ -105,19 +105,19 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 
-    // CTS, the terminal's "ready to receive".
+    // Whether CTS is high: the terminal is ready to receive.
     virtual bool cts() = 0;
-    // RTS, the PC's answer to an echo; takes effect at once.
+    // Raises or lowers RTS, the PC's answer to an echo; takes effect at once.
     virtual void setRts(bool high) = 0;
     virtual bool rts() const = 0;
 
     // Queues the bytes for sending, in order. False when the port cannot take them.
     virtual bool write(const QByteArray &bytes) = 0;
-    // Bytes queued and not yet sent.
+    // How many bytes are queued and not yet sent.
     virtual qint64 bytesToWrite() = 0;
-    // Bytes received and not yet read.
+    // How many bytes have been received and not yet read.
     virtual qint64 bytesAvailable() = 0;
-    // Every byte received and not yet read.
+    // Takes every byte received and not yet read.
     virtual QByteArray readAll() = 0;
 
     // The waits block the calling thread, sleeping, until their condition holds (true) or msecs

@@ -94,10 +94,6 @@ inline Bilingual catalogueFailure(CatalogueError::Kind kind)
         return {"La tabella \"%2\" del catalogo \"%1\" non ha righe.", english};
     case Kind::MissingField:
         return {"La tabella \"%2\" del catalogo \"%1\" non ha il campo \"%3\".", english};
-    case Kind::NoCurrentRow:
-        return {"Nessuna riga corrente da cui leggere il campo \"%3\" della tabella \"%2\" del "
-                "catalogo \"%1\".",
-                english};
     case Kind::NullField:
         return {"Il campo \"%3\" della riga %4 è vuoto (null) nella tabella \"%2\" del catalogo "
                 "\"%1\".",

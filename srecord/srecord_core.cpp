@@ -193,9 +193,9 @@ RecordReader::Record RecordReader::readRecord(std::string_view text)
     };
     // Body byte k is in characters 2k + 5 and 2k + 6.
     const auto decode = [&](int first, int count) {
-        const int decoded = sum.HexBytes(&text[size_t(bodyColumn(first) - 1)],
-                                         count,
-                                         &record.body[size_t(first)]);
+        const int decoded = sum.readBytes(&text[size_t(bodyColumn(first) - 1)],
+                                          count,
+                                          &record.body[size_t(first)]);
         if (decoded < count)
             notHexDigit(bodyColumn(first + decoded));
         return decoded == count;
@@ -205,7 +205,7 @@ RecordReader::Record RecordReader::readRecord(std::string_view text)
         record.problem = DataFileProblem::LineTooShort;
         return record;
     }
-    const int count = sum.HexByte(text[2], text[3]);
+    const int count = sum.readByte(text[2], text[3]);
     if (count == RecordChecksum::NotHex) {
         notHexDigit(3);
         return record;

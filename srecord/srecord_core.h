@@ -69,7 +69,7 @@ public:
 
     // The byte that two hex digits spell, added into runningSum. NotHex when either character
     // is not a hex digit; runningSum is then unchanged.
-    int HexByte(char high, char low)
+    int readByte(char high, char low)
     {
         const int h = hexDigitValue(high);
         const int l = hexDigitValue(low);
@@ -82,9 +82,9 @@ public:
         return byte;
     }
 
-    // HexByte for count digit pairs in a row, decoded into bytes. Returns how many pairs are
-    // hex digits: count, or the index of the first pair that is not, which is left out.
-    int HexBytes(const char *digits, int count, std::uint8_t *bytes)
+    // What readByte does, for count digit pairs in a row, decoded into bytes. Returns how many
+    // pairs are hex digits: count, or the index of the first pair that is not, which is left out.
+    int readBytes(const char *digits, int count, std::uint8_t *bytes)
     {
         // Summed apart, then added once: taking 256 off whenever runningSum goes above 256
         // keeps runningSum - 1 the remainder of its sum mod 256. This spares a chain of

@@ -1,5 +1,6 @@
 #include "workspace.h"
 
+#include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
 #include "catalogue/catalogue_sql.h"
@@ -114,6 +115,8 @@ private Q_SLOTS:
     void listsUserTablesInCatalogueOrder();
     void opensThroughTheCatalogue_data();
     void opensThroughTheCatalogue();
+    void choicesMeetBrokenTables_data();
+    void choicesMeetBrokenTables();
     void searchesLikeAnyCatalogue();
     void readingIgnoresTheEnvironment();
     void fileIsNeverWritten();
@@ -264,14 +267,6 @@ void JetCatalogueTest::opensThroughTheCatalogue_data()
                                    << "Versioni4"
                                    << "Versione" << 1 << ""
                                    << "has no table \"Versioni4\".";
-    QTest::newRow("empty num") << "empty-num.mdb"
-                               << "num"
-                               << "numeri" << 1 << ""
-                               << "There are no rows in the table \"num\"";
-    QTest::newRow("null field") << "null-field.mdb"
-                                << "Versioni2"
-                                << "File" << 1 << ""
-                                << "The field \"File\" of row 1 is null in the table \"Versioni2\"";
 }
 
 void JetCatalogueTest::opensThroughTheCatalogue()
@@ -285,41 +280,76 @@ void JetCatalogueTest::opensThroughTheCatalogue()
 
     Workspace workspace;
     QVERIFY(!place(workspace, file).isEmpty());
-    QString read;
-    const QString message = failureOf([&] {
-        const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
-        const auto rs = db->OpenRecordset(table);
-        rs->MoveFirst();
-        for (int i = 1; i < row; ++i)
-            rs->MoveNext();
-        read = rs->Fields(field);
-    });
-    if (failure.isEmpty()) {
-        QCOMPARE(message, QString());
-        QCOMPARE(read, value);
-    } else {
+    TableData read;
+    const QString message = failureOf(
+        [&] { read = CatalogueDatabase::open(ReferenceFile)->readTable(table); });
+    if (!failure.isEmpty()) {
         QVERIFY2(message.contains(failure), qPrintable(message));
         QVERIFY2(message.contains(workspace.filePath(ReferenceFile)), qPrintable(message));
+        return;
     }
+    QCOMPARE(message, QString());
+    const int column = read.columnIndex(field);
+    QVERIFY(column >= 0);
+    QVERIFY(row <= read.rows.size());
+    QCOMPARE(read.rows.at(row - 1).at(column), FieldValue(value));
+}
+
+void JetCatalogueTest::choicesMeetBrokenTables_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("revision"); // chosen after the revisions are listed
+    QTest::addColumn<QString>("failure");  // part of the message
+
+    QTest::newRow("empty num") << "empty-num.mdb"
+                               << "1"
+                               << "There are no rows in the table \"num\"";
+    QTest::newRow("null field") << "null-field.mdb"
+                                << "2"
+                                << "The field \"File\" of row 1 is null in the table \"Versioni2\"";
+}
+
+void JetCatalogueTest::choicesMeetBrokenTables()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, revision);
+    QFETCH(QString, failure);
+
+    Workspace workspace;
+    QVERIFY(!place(workspace, file).isEmpty());
+    const QString message = failureOf([&] {
+        CatalogueChoices choices(ReferenceFile);
+        choices.revisions();
+        choices.chooseRevision(revision);
+    });
+    QVERIFY2(message.contains(failure), qPrintable(message));
+    QVERIFY2(message.contains(workspace.filePath(ReferenceFile)), qPrintable(message));
 }
 
 void JetCatalogueTest::searchesLikeAnyCatalogue()
 {
     Workspace workspace;
     QVERIFY(!place(workspace, ReferenceFile).isEmpty());
-    const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
     // Table and field names are found without regard to case.
-    const auto rs = db->OpenRecordset(QStringLiteral("versioni1"));
-    const Criterion english{QStringLiteral("1.1"), QStringLiteral("English")};
-    rs->FindFirst(english);
-    QVERIFY(!rs->NoMatch());
-    QCOMPARE(rs->Fields(QStringLiteral("file")), QStringLiteral("V11ENG.S28"));
-    QCOMPARE(rs->Fields(QStringLiteral("Devices")).size(), 250);
-    rs->FindNext(english);
-    QVERIFY(!rs->NoMatch());
-    QCOMPARE(rs->Fields(QStringLiteral("File")), QStringLiteral("data/V11ENG_B.S28"));
-    rs->FindNext(english);
-    QVERIFY(rs->NoMatch());
+    const TableData table = CatalogueDatabase::open(ReferenceFile)
+                                ->readTable(QStringLiteral("versioni1"));
+    const int file = table.columnIndex(QStringLiteral("file"));
+    const int devices = table.columnIndex(QStringLiteral("DEVICES"));
+    QVERIFY(file >= 0 && devices >= 0);
+    QCOMPARE(table.rows.size(), 5);
+    QCOMPARE(table.rows.at(2).at(file), FieldValue(QStringLiteral("V11ENG.S28")));
+    QCOMPARE(table.rows.at(2).at(devices)->size(), 250);
+    QCOMPARE(table.rows.at(3).at(file), FieldValue(QStringLiteral("data/V11ENG_B.S28")));
+
+    // Both rows of the version in the language are found: the first names the data file, each
+    // adds its five device columns.
+    CatalogueChoices choices(ReferenceFile);
+    choices.chooseRevision(QStringLiteral("1"));
+    const VersionRows rows = choices.versionRows(QStringLiteral("1.1"), QStringLiteral("English"));
+    QVERIFY(rows.found);
+    QCOMPARE(rows.dataFile, QStringLiteral("V11ENG.S28"));
+    QCOMPARE(rows.devices.size(), 10);
+    QCOMPARE(rows.devices.at(5), QStringLiteral("KV402 terminal standard keypad"));
 }
 
 void JetCatalogueTest::readingIgnoresTheEnvironment()
@@ -348,9 +378,8 @@ void JetCatalogueTest::fileIsNeverWritten()
     const QByteArray before = fileHash(path);
     const QDateTime modified = QFileInfo(path).lastModified();
     {
-        const auto db = CatalogueDatabase::OpenDatabase(ReferenceFile);
-        const auto rs = db->OpenRecordset(QStringLiteral("Versioni2"));
-        rs->FindFirst({QStringLiteral("2.0"), QStringLiteral("English")});
+        const auto db = CatalogueDatabase::open(ReferenceFile);
+        QVERIFY(!db->readTable(QStringLiteral("Versioni2")).rows.isEmpty());
         dumpCatalogue(*db);
     }
     QCOMPARE(fileHash(path), before);
@@ -363,7 +392,7 @@ void JetCatalogueTest::secondProcessCannotOpenIt()
 {
     Workspace workspace;
     QVERIFY(!place(workspace, ReferenceFile).isEmpty());
-    const auto held = CatalogueDatabase::OpenDatabase(ReferenceFile);
+    const auto held = CatalogueDatabase::open(ReferenceFile);
 
     QProcess other;
     other.start(QStringLiteral(KV402_TOOL), {"catalogue", "dump", ReferenceFile});
@@ -394,15 +423,15 @@ void JetCatalogueTest::dumpBuildsTheSameRows()
     QCOMPARE(tool.exitCode(), 0);
     const QString toolDump = QString::fromUtf8(tool.readAllStandardOutput());
 
-    const auto original = CatalogueDatabase::OpenDatabase(ReferenceFile);
+    const auto original = CatalogueDatabase::open(ReferenceFile);
     QCOMPARE(dumpCatalogue(*original), toolDump);
 
     workspace.buildCatalogue(toolDump, QStringLiteral("copy.mdb"));
-    const auto copy = CatalogueDatabase::OpenDatabase(QStringLiteral("copy.mdb"));
+    const auto copy = CatalogueDatabase::open(QStringLiteral("copy.mdb"));
     QCOMPARE(copy->tableNames(), original->tableNames());
     for (const QString &table : original->tableNames()) {
-        const TableData a = original->OpenRecordset(table)->table();
-        const TableData b = copy->OpenRecordset(table)->table();
+        const TableData a = original->readTable(table);
+        const TableData b = copy->readTable(table);
         QCOMPARE(b.columns, a.columns);
         QCOMPARE(b.rows, a.rows);
     }
@@ -419,7 +448,7 @@ QString JetCatalogueTest::differences(const CatalogueDatabase &catalogue,
     if (names != columns.keys())
         return QStringLiteral("tables ") + names.join(QLatin1Char(','));
     for (const QString &name : columns.keys()) {
-        const TableData table = catalogue.OpenRecordset(name)->table();
+        const TableData table = catalogue.readTable(name);
         const QJsonArray rows = tables.value(name).toArray();
         if (table.rows.size() != rows.size())
             return QStringLiteral("%1: %2 rows of %3")
@@ -553,7 +582,7 @@ void JetCatalogueTest::damagedCopiesAreRefusedOrReadExactly()
     const bool regular = damage <= Damage::Empty;
 
     try {
-        const auto catalogue = CatalogueDatabase::OpenDatabase(path);
+        const auto catalogue = CatalogueDatabase::open(path);
         QVERIFY2(!mustRefuse, "the damaged copy was opened");
         const QString wrong = differences(*catalogue, source);
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));

@@ -88,10 +88,10 @@ class SrecordImageTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void hexByte_data();
-    void hexByte();
-    void hexBytes_data();
-    void hexBytes();
+    void readByte_data();
+    void readByte();
+    void readBytes_data();
+    void readBytes();
     void reading_data();
     void reading();
     void malformed_data();
@@ -108,7 +108,7 @@ private Q_SLOTS:
     void imageToolRefusesOutputs();
 };
 
-void SrecordImageTest::hexByte_data()
+void SrecordImageTest::readByte_data()
 {
     QTest::addColumn<qint16>("start");
     QTest::addColumn<QByteArray>("digits");
@@ -136,7 +136,7 @@ void SrecordImageTest::hexByte_data()
                                                  << RecordChecksum::NotHex << qint16(5);
 }
 
-void SrecordImageTest::hexByte()
+void SrecordImageTest::readByte()
 {
     QFETCH(qint16, start);
     QFETCH(QByteArray, digits);
@@ -145,11 +145,11 @@ void SrecordImageTest::hexByte()
 
     RecordChecksum sum;
     sum.runningSum = start;
-    QCOMPARE(sum.HexByte(digits[0], digits[1]), byte);
+    QCOMPARE(sum.readByte(digits[0], digits[1]), byte);
     QCOMPARE(sum.runningSum, checksum);
 }
 
-void SrecordImageTest::hexBytes_data()
+void SrecordImageTest::readBytes_data()
 {
     QTest::addColumn<qint16>("start");
     QTest::addColumn<QByteArray>("digits");
@@ -167,8 +167,8 @@ void SrecordImageTest::hexBytes_data()
     QTest::newRow("nothing to decode") << qint16(7) << QByteArray() << 0;
 }
 
-// Decoding a row of pairs at once must come to what HexByte does pair by pair.
-void SrecordImageTest::hexBytes()
+// Decoding a row of pairs at once must come to what readByte does pair by pair.
+void SrecordImageTest::readBytes()
 {
     QFETCH(qint16, start);
     QFETCH(QByteArray, digits);
@@ -178,7 +178,7 @@ void SrecordImageTest::hexBytes()
     stepwise.runningSum = start;
     QByteArray expected;
     for (qsizetype i = 0; i + 1 < digits.size(); i += 2) {
-        const int byte = stepwise.HexByte(digits[i], digits[i + 1]);
+        const int byte = stepwise.readByte(digits[i], digits[i + 1]);
         if (byte == RecordChecksum::NotHex)
             break;
         expected.append(char(byte));
@@ -188,7 +188,7 @@ void SrecordImageTest::hexBytes()
     sum.runningSum = start;
     QByteArray bytes(digits.size() / 2, '\0');
     const int count = int(digits.size() / 2);
-    QCOMPARE(sum.HexBytes(digits.constData(), count, reinterpret_cast<quint8 *>(bytes.data())),
+    QCOMPARE(sum.readBytes(digits.constData(), count, reinterpret_cast<quint8 *>(bytes.data())),
              decoded);
     QCOMPARE(bytes.left(decoded), expected);
     QCOMPARE(sum.runningSum, stepwise.runningSum);

@@ -654,7 +654,7 @@ void SelectionTest::accessAndEncryptedCataloguesBehaveAlike()
         QVERIFY(QFile::copy(jetFixture("Versioni.mdb"), "Versioni.mdb"));
         QVERIFY(access.window->Form_Load());
         walks << walkThrough(*access.window, access.messages).join('\n');
-        sql = dumpCatalogue(*CatalogueDatabase::OpenDatabase("Versioni.mdb"));
+        sql = dumpCatalogue(*CatalogueDatabase::open("Versioni.mdb"));
     }
     {
         Started encrypted(sql, [&](SimulatedPorts &ports) {
