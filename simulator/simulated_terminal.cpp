@@ -91,6 +91,12 @@ int SimulatedTerminal::announcedBlocks() const
     return m_blockCount;
 }
 
+bool SimulatedTerminal::silent() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_silent;
+}
+
 bool SimulatedTerminal::attach(const QString &settings, PortOpenFailure *failure)
 {
     const std::lock_guard lock(m_mutex);

@@ -135,6 +135,8 @@ public:
     QByteArray flash() const;
     // N of the last header the terminal accepted, or -1.
     int announcedBlocks() const;
+    // The terminal has fallen silent (Options::silentFrom) and sends nothing more this session.
+    bool silent() const;
 
 private:
     friend class SimulatedPort;
