@@ -1,7 +1,5 @@
 #include "link/terminal_link.h"
 
-#include <QDeadlineTimer>
-
 #include <algorithm>
 #include <memory>
 
@@ -186,7 +184,8 @@ TerminalLink::Wait TerminalLink::waitFor(
     SerialPort &port, std::chrono::milliseconds limit, Done done, Progress progress, Sleep sleep)
 {
     // The limit runs from the last sign of life: a byte arriving, the output queue shrinking.
-    QDeadlineTimer deadline(limit);
+    Clock &clock = m_limits.clockInUse();
+    Clock::TimePoint deadline = clock.now() + limit;
     qint64 seen = progress();
     for (;;) {
         if (stopRequested())
@@ -195,12 +194,17 @@ TerminalLink::Wait TerminalLink::waitFor(
             return Wait::Done;
         if (!port.failure().isEmpty())
             return Wait::Failed;
-        if (deadline.hasExpired())
+        const Clock::TimePoint now = clock.now();
+        if (now >= deadline)
             return Wait::TimedOut;
-        sleep(int(std::min<qint64>(m_limits.stopCheck.count(), deadline.remainingTime())));
-        if (const qint64 now = progress(); now != seen) {
-            seen = now;
-            deadline.setRemainingTime(limit);
+        // Rounded up to whole milliseconds: a wait of none would leave a virtual clock where it
+        // is and this loop spinning.
+        const auto slice = std::chrono::ceil<std::chrono::milliseconds>(
+            std::min<Clock::Duration>(m_limits.stopCheck, deadline - now));
+        sleep(int(slice.count()));
+        if (const qint64 current = progress(); current != seen) {
+            seen = current;
+            deadline = clock.now() + limit;
         }
     }
 }

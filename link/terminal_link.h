@@ -2,8 +2,9 @@
 
 #include "link/link_constants.h"
 #include "link/link_event.h"
-#include "ports/serial_port.h"
 #include "link/srecord_image.h"
+#include "ports/clock.h"
+#include "ports/serial_port.h"
 
 #include <QLoggingCategory>
 #include <QString>
@@ -16,13 +17,19 @@ Q_DECLARE_LOGGING_CATEGORY(linkLog)
 
 namespace Kv402 {
 
-// How long the link waits before it gives up on the terminal, and how often it looks for a stop
-// request while it waits.
+// How long the link waits before it gives up on the terminal, how often it looks for a stop
+// request while it waits, and the clock that tells the time meanwhile.
 struct LinkLimits
 {
     std::chrono::milliseconds silence = Link::SilenceLimit;
     std::chrono::milliseconds ctsLow = Link::CtsLowLimit;
     std::chrono::milliseconds stopCheck = Link::StopCheckInterval;
+    // Null: the real steady clock. Not owned: a clock given here outlives every link and load
+    // that uses these limits. The port's waits must pass on the same clock (a simulated
+    // terminal's on a virtual clock), or someone else must move it on.
+    Clock *clock = nullptr;
+
+    Clock &clockInUse() const { return clock ? *clock : *Clock::steady(); }
 };
 
 // The PC's side of the link with the terminal: opens the port, sends the header and then the
@@ -38,8 +45,8 @@ public:
     // last observer call of the outcome (except after a flash write error, see LinkObserver).
     LinkOutcome run(const MemoryImage &image, const PortAddress &address);
 
-    // Ends a run from any thread: a wait ends within 100 ms and the run with Stopped. The
-    // request holds for this link's later runs too; a new load needs a new link.
+    // Ends a run from any thread: a wait ends within a stop-check interval and the run with
+    // Stopped. The request holds for this link's later runs too; a new load needs a new link.
     void requestStop() { m_stopRequested.store(true); }
     bool stopRequested() const { return m_stopRequested.load(); }
 

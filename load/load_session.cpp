@@ -354,6 +354,7 @@ bool LoadSession::waitForNextTerminal()
     if (!port->open(Link::Line, nullptr))
         return false;
     const int slice = int(m_limits.stopCheck.count());
+    Clock &clock = m_limits.clockInUse();
     // The loaded terminal goes, then the next one comes; only Stop ends the wait.
     for (const bool present : {false, true}) {
         while (port->cts() != present) {
@@ -362,7 +363,7 @@ bool LoadSession::waitForNextTerminal()
             if (present)
                 port->waitForCts(slice);
             else
-                QThread::msleep(std::min<qint64>(slice, Port::CtsPollInterval.count()));
+                clock.sleepFor(std::min<Clock::Duration>(m_limits.stopCheck, Port::CtsPollInterval));
         }
     }
     port->close();

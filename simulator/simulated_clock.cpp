@@ -2,25 +2,7 @@
 
 namespace Kv402 {
 
-std::shared_ptr<SimulatedClock> SimulatedClock::steady()
-{
-    static const std::shared_ptr<SimulatedClock> clock = std::make_shared<SteadyClock>();
-    return clock;
-}
-
-SimulatedClock::TimePoint SteadyClock::now() const
-{
-    return std::chrono::steady_clock::now();
-}
-
-void SteadyClock::waitUntil(std::condition_variable &changed,
-                            std::unique_lock<std::mutex> &lock,
-                            TimePoint until)
-{
-    changed.wait_until(lock, until);
-}
-
-SimulatedClock::TimePoint VirtualClock::now() const
+Clock::TimePoint VirtualClock::now() const
 {
     return TimePoint(Duration(m_now.load()));
 }

@@ -10,7 +10,7 @@ namespace Kv402 {
 namespace {
 
 using TimePoint = SimulatedTerminal::TimePoint;
-using Duration = SimulatedClock::Duration;
+using Duration = Clock::Duration;
 
 // Bytes 1 to 9 of every status reply; the PC never looks at them. NUL and 0xFF among them make
 // sure that nothing on the way drops or changes them.
@@ -53,7 +53,7 @@ SimulatedTerminal::SimulatedTerminal()
 
 SimulatedTerminal::SimulatedTerminal(Options options)
     : m_options(std::move(options))
-    , m_clock(m_options.clock ? m_options.clock : SimulatedClock::steady())
+    , m_clock(m_options.clock ? m_options.clock : Clock::steady())
     , m_cableConnected(m_options.cableConnected)
     , m_flash(qsizetype(Image::MaxBlocks) * Image::BlockSize, Image::Blank)
 {}
@@ -89,6 +89,12 @@ int SimulatedTerminal::announcedBlocks() const
 {
     const std::lock_guard lock(m_mutex);
     return m_blockCount;
+}
+
+bool SimulatedTerminal::silent() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_silent;
 }
 
 bool SimulatedTerminal::attach(const LineSettings &settings, PortOpenFailure *failure)

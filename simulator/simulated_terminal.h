@@ -34,7 +34,7 @@ namespace Kv402 {
 class SimulatedTerminal
 {
 public:
-    using TimePoint = SimulatedClock::TimePoint;
+    using TimePoint = Clock::TimePoint;
 
     // Transmissions are the header, then the blocks 0 to N - 1.
     static constexpr int Header = -1;
@@ -76,7 +76,7 @@ public:
         bool paced = false;
         // The time the wire and the events run on: the real steady clock (also when null), or a
         // virtual clock for tests that check the timeline exactly without waiting for it.
-        std::shared_ptr<SimulatedClock> clock = SimulatedClock::steady();
+        std::shared_ptr<Clock> clock = Clock::steady();
         // No cable: CTS stays low.
         bool cableConnected = true;
         // These echoes come back with one byte changed.
@@ -135,6 +135,8 @@ public:
     QByteArray flash() const;
     // N of the last header the terminal accepted, or -1.
     int announcedBlocks() const;
+    // The terminal has fallen silent (Options::silentFrom) and sends nothing more this session.
+    bool silent() const;
 
 private:
     friend class SimulatedPort;
@@ -175,7 +177,7 @@ private:
     void violation(const QString &what);
 
     const Options m_options;
-    const std::shared_ptr<SimulatedClock> m_clock;
+    const std::shared_ptr<Clock> m_clock;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
 
@@ -188,7 +190,7 @@ private:
     QStringList m_violations;
 
     // The wire of one session.
-    SimulatedClock::Duration m_characterTime{};
+    Clock::Duration m_characterTime{};
     bool m_rts = false;
     TimePoint m_pcSendingUntil;
     // When each byte still in the PC's output queue will have been sent.

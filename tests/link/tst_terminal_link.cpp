@@ -15,16 +15,17 @@ using Options = SimulatedTerminal::Options;
 
 Q_DECLARE_METATYPE(Options)
 Q_DECLARE_METATYPE(PortOpenFailure::Kind)
+Q_DECLARE_METATYPE(std::chrono::milliseconds)
 
 namespace {
 
 constexpr int Port = 3;
 constexpr int HeaderTransmission = SimulatedTerminal::Header;
 
-// Short limits, so that the time-outs come in milliseconds.
-constexpr LinkLimits FastLimits{200ms, 200ms, 10ms};
-// Long enough that only a stop request can end the run first.
-constexpr LinkLimits SlowLimits{20s, 20s, Link::StopCheckInterval};
+// A line so slow that every character takes 1.1 s: a block takes almost five minutes each way,
+// far beyond the silence limit, yet a byte moves every 1.1 s.
+const LineSettings SlowLineSettings{10, LineSettings::Parity::Odd, 8, LineSettings::StopBits::One};
+constexpr std::chrono::milliseconds SlowCharacter{1100};
 
 // An image of whole blocks whose bytes differ from block to block and take every value.
 MemoryImage imageOf(int blocks)
@@ -136,16 +137,27 @@ private:
     std::shared_ptr<SimulatedTerminal> m_terminal;
 };
 
-// A simulated terminal on COM3, a link and a recorder of the link's calls.
+// The clock a rig's terminal and link run on.
+enum class Time {
+    // A virtual one: the real limits pass in no time, and every moment is exact.
+    Virtual,
+    // The real steady clock, for a stop request from another thread while the link waits.
+    Real,
+};
+
+// A simulated terminal on COM3, a link with the real limits and a recorder of the link's calls.
 struct Rig
 {
-    explicit Rig(const Options &options = {}, LinkLimits limits = FastLimits)
-        : terminal(std::make_shared<SimulatedTerminal>(options))
+    explicit Rig(Options options = {}, Time time = Time::Virtual)
+        : clock(time == Time::Virtual ? std::make_shared<VirtualClock>() : nullptr)
+        , terminal(std::make_shared<SimulatedTerminal>(onClock(std::move(options), clock)))
         , recorder(terminal)
-        , link(ports, recorder, limits)
+        , link(ports, recorder, limits())
     {
         ports.attach(Port, terminal);
     }
+
+    LinkLimits limits() const { return LinkLimits{.clock = clock.get()}; }
 
     LinkOutcome run(const MemoryImage &image) { return link.run(image, portAddress(Port)); }
 
@@ -165,6 +177,20 @@ struct Rig
         return events.isEmpty() || events.last().kind == Kind::Closed;
     }
 
+    // From the opening of the port to its closing, in the last session.
+    Clock::Duration lastSession() const
+    {
+        return eventsOf(Kind::Closed).last().at - eventsOf(Kind::Opened).last().at;
+    }
+
+    static Options onClock(Options options, const std::shared_ptr<VirtualClock> &clock)
+    {
+        if (clock)
+            options.clock = clock;
+        return options;
+    }
+
+    std::shared_ptr<VirtualClock> clock;
     std::shared_ptr<SimulatedTerminal> terminal;
     SimulatedPorts ports;
     Recorder recorder;
@@ -247,17 +273,12 @@ LinkOutcome runAndStopAt(Rig &rig, const MemoryImage &image, const QString &trig
     return outcome;
 }
 
-// A port that breaks after a number of writes: the next write is refused, or the device goes
-// away while the port waits for the echo.
-class BreakingPort : public SerialPort
+// A port that passes everything on to another; the ports below change one thing each.
+class ForwardingPort : public SerialPort
 {
 public:
-    enum class Break { Write, WhileWaiting };
-
-    BreakingPort(std::unique_ptr<SerialPort> inner, int goodWrites, Break how)
+    explicit ForwardingPort(std::unique_ptr<SerialPort> inner)
         : m_inner(std::move(inner))
-        , m_goodWrites(goodWrites)
-        , m_break(how)
     {}
 
     bool open(const LineSettings &settings, PortOpenFailure *failure) override
@@ -269,6 +290,35 @@ public:
     bool cts() override { return m_inner->cts(); }
     void setRts(bool high) override { m_inner->setRts(high); }
     bool rts() const override { return m_inner->rts(); }
+    bool write(const QByteArray &bytes) override { return m_inner->write(bytes); }
+    qint64 bytesToWrite() override { return m_inner->bytesToWrite(); }
+    qint64 bytesAvailable() override { return m_inner->bytesAvailable(); }
+    QByteArray readAll() override { return m_inner->readAll(); }
+    bool waitForAvailable(qint64 count, int msecs) override
+    {
+        return m_inner->waitForAvailable(count, msecs);
+    }
+    bool waitForWritten(int msecs) override { return m_inner->waitForWritten(msecs); }
+    bool waitForCts(int msecs) override { return m_inner->waitForCts(msecs); }
+    QString failure() const override { return m_inner->failure(); }
+
+protected:
+    std::unique_ptr<SerialPort> m_inner;
+};
+
+// A port that breaks after a number of writes: the next write is refused, or the device goes
+// away while the port waits for the echo.
+class BreakingPort : public ForwardingPort
+{
+public:
+    enum class Break { Write, WhileWaiting };
+
+    BreakingPort(std::unique_ptr<SerialPort> inner, int goodWrites, Break how)
+        : ForwardingPort(std::move(inner))
+        , m_goodWrites(goodWrites)
+        , m_break(how)
+    {}
+
     bool write(const QByteArray &bytes) override
     {
         if (m_writes++ < m_goodWrites)
@@ -277,9 +327,7 @@ public:
             m_failure = QStringLiteral("Input/output error");
         return m_failure.isEmpty() && m_inner->write(bytes);
     }
-    qint64 bytesToWrite() override { return m_inner->bytesToWrite(); }
     qint64 bytesAvailable() override { return broken() ? 0 : m_inner->bytesAvailable(); }
-    QByteArray readAll() override { return m_inner->readAll(); }
     bool waitForAvailable(qint64 count, int msecs) override
     {
         if (broken()) {
@@ -288,38 +336,99 @@ public:
         }
         return m_inner->waitForAvailable(count, msecs);
     }
-    bool waitForWritten(int msecs) override { return m_inner->waitForWritten(msecs); }
-    bool waitForCts(int msecs) override { return m_inner->waitForCts(msecs); }
     QString failure() const override { return m_failure; }
 
 private:
     bool broken() const { return m_break == Break::WhileWaiting && m_writes > m_goodWrites; }
 
-    std::unique_ptr<SerialPort> m_inner;
     int m_goodWrites;
     Break m_break;
     int m_writes = 0;
     QString m_failure;
 };
 
-class BreakingPorts : public SerialPortFactory
+// A port whose line runs at another speed than the link asks for.
+class SlowLinePort : public ForwardingPort
 {
 public:
-    BreakingPorts(SerialPortFactory &inner, int goodWrites, BreakingPort::Break how)
+    using ForwardingPort::ForwardingPort;
+
+    bool open(const LineSettings &, PortOpenFailure *failure) override
+    {
+        return m_inner->open(SlowLineSettings, failure);
+    }
+};
+
+// Asks the link to stop once the clock has passed a moment, as a user who clicks Stop then. The
+// request is made when the port's wait that passed the moment returns, which is how soon the
+// link can see it at best.
+class StoppingPort : public ForwardingPort
+{
+public:
+    StoppingPort(std::unique_ptr<SerialPort> inner,
+                 const Clock &clock,
+                 Clock::TimePoint moment,
+                 TerminalLink &link)
+        : ForwardingPort(std::move(inner))
+        , m_clock(clock)
+        , m_moment(moment)
+        , m_link(link)
+    {}
+
+    bool waitForAvailable(qint64 count, int msecs) override
+    {
+        return stopWhenDue(m_inner->waitForAvailable(count, msecs));
+    }
+    bool waitForWritten(int msecs) override { return stopWhenDue(m_inner->waitForWritten(msecs)); }
+    bool waitForCts(int msecs) override { return stopWhenDue(m_inner->waitForCts(msecs)); }
+
+private:
+    bool stopWhenDue(bool result)
+    {
+        if (m_clock.now() >= m_moment)
+            m_link.requestStop();
+        return result;
+    }
+
+    const Clock &m_clock;
+    Clock::TimePoint m_moment;
+    TerminalLink &m_link;
+};
+
+// The ports of another factory, each wrapped.
+class WrappedPorts : public SerialPortFactory
+{
+public:
+    using Wrap = std::function<std::unique_ptr<SerialPort>(std::unique_ptr<SerialPort>)>;
+
+    WrappedPorts(SerialPortFactory &inner, Wrap wrap)
         : m_inner(inner)
-        , m_goodWrites(goodWrites)
-        , m_break(how)
+        , m_wrap(std::move(wrap))
     {}
 
     std::unique_ptr<SerialPort> makePort(const PortAddress &address) override
     {
-        return std::make_unique<BreakingPort>(m_inner.makePort(address), m_goodWrites, m_break);
+        return m_wrap(m_inner.makePort(address));
     }
 
 private:
     SerialPortFactory &m_inner;
-    int m_goodWrites;
-    BreakingPort::Break m_break;
+    Wrap m_wrap;
+};
+
+// A link to the rig's terminal on a line at 10 baud.
+struct SlowLineLink
+{
+    explicit SlowLineLink(Rig &rig)
+        : ports(rig.ports,
+                [](std::unique_ptr<SerialPort> port) {
+                    return std::make_unique<SlowLinePort>(std::move(port));
+                })
+        , link(ports, rig.recorder, rig.limits())
+    {}
+
+    WrappedPorts ports;
+    TerminalLink link;
 };
 
 } // namespace
@@ -340,15 +449,19 @@ private Q_SLOTS:
     void tenthRejectionEndsAfterItsStatusReply();
     void flashErrorStopsSending();
     void cableNotConnected();
+    void ctsLowForAWhileIsWaitedFor_data();
     void ctsLowForAWhileIsWaitedFor();
     void pacedRunTakesExactlyItsWireTime();
     void slowTerminalIsNotSilent();
+    void silenceCountsFromTheLastByte();
     void runThroughAUsbAdapter_data();
     void runThroughAUsbAdapter();
     void silenceEndsTheRun_data();
     void silenceEndsTheRun();
     void stopEndsAnyWait_data();
     void stopEndsAnyWait();
+    void stopActsWithinAStopCheckInterval_data();
+    void stopActsWithinAStopCheckInterval();
     void stopBeforeTheRun();
     void portNotOpened_data();
     void portNotOpened();
@@ -585,15 +698,23 @@ void TerminalLinkTest::cableNotConnected()
     QCOMPARE(rig.terminal->violations(), QStringList());
 }
 
+void TerminalLinkTest::ctsLowForAWhileIsWaitedFor_data()
+{
+    QTest::addColumn<std::chrono::milliseconds>("low");
+
+    QTest::newRow("two seconds") << std::chrono::milliseconds(2s);
+    QTest::newRow("just under the limit") << Link::CtsLowLimit - 1ms;
+}
+
 void TerminalLinkTest::ctsLowForAWhileIsWaitedFor()
 {
+    QFETCH(std::chrono::milliseconds, low);
+
     // On the virtual clock the drop passes at once, and the moment the link goes on is exact.
-    const auto clock = std::make_shared<VirtualClock>();
     Options options;
     options.paced = true;
-    options.clock = clock;
-    options.ctsDrop = SimulatedTerminal::CtsDrop{1, 2s};
-    Rig rig(options, SlowLimits);
+    options.ctsDrop = SimulatedTerminal::CtsDrop{1, low};
+    Rig rig(options);
     const MemoryImage image = imageOf(3);
 
     QCOMPARE(rig.run(image), LinkOutcome::Completed);
@@ -605,17 +726,15 @@ void TerminalLinkTest::ctsLowForAWhileIsWaitedFor()
     QCOMPARE(reads.size(), 8);
     QCOMPARE(sent.size(), 4);
     QCOMPARE(reads[3].bytes.size(), Link::StatusSize);
-    QCOMPARE(sent[2].at - reads[3].at, 2s);
+    QCOMPARE(sent[2].at - reads[3].at, low);
 }
 
 void TerminalLinkTest::pacedRunTakesExactlyItsWireTime()
 {
     // The link answers each turn at once: on the virtual clock a paced run closes the port the
     // moment its last character has arrived.
-    const auto clock = std::make_shared<VirtualClock>();
     Options options;
     options.paced = true;
-    options.clock = clock;
     Rig rig(options);
     const int blocks = 3;
 
@@ -631,14 +750,38 @@ void TerminalLinkTest::pacedRunTakesExactlyItsWireTime()
 
 void TerminalLinkTest::slowTerminalIsNotSilent()
 {
-    // Each block takes about 150 ms each way at 19200 baud: a wait gives up only when nothing
-    // moves for the whole limit, not when the whole wait takes longer.
+    // Every byte that arrives or leaves starts the silence limit again: a wait gives up only when
+    // nothing moves for the whole limit, not when the whole wait takes longer.
     Options options;
     options.paced = true;
-    Rig rig(options, LinkLimits{100ms, 100ms, 10ms});
+    Rig rig(options);
+    SlowLineLink slow(rig);
     const MemoryImage image = imageOf(2);
 
-    QCOMPARE(rig.run(image), LinkOutcome::Completed);
+    QCOMPARE(slow.link.run(image, portAddress(Port)), LinkOutcome::Completed);
+    QCOMPARE(rig.terminal->violations(), QStringList());
+    QCOMPARE(rig.terminal->flash().left(2 * Image::BlockSize),
+             image.bytes.left(2 * Image::BlockSize));
+    QVERIFY(rig.lastSession() > 2 * Link::BlockSize * SlowCharacter);
+}
+
+void TerminalLinkTest::silenceCountsFromTheLastByte()
+{
+    // The terminal takes block 1 and says nothing more: the link gives up exactly 30 s after the
+    // block's last byte left, not 30 s after it began to send the block.
+    Options options;
+    options.paced = true;
+    options.silentFrom = SimulatedTerminal::SilentFrom{1, SimulatedTerminal::Silence::NoEcho};
+    Rig rig(options);
+    SlowLineLink slow(rig);
+    const MemoryImage image = imageOf(2);
+
+    QCOMPARE(slow.link.run(image, portAddress(Port)), LinkOutcome::TerminalNotAnswering);
+    QCOMPARE(rig.recorder.calls.last(), QStringLiteral("not answering"));
+    const SimulatedTerminal::Event lastSent = rig.eventsOf(Kind::PcSent).last();
+    QCOMPARE(describe(lastSent.bytes, image), QStringLiteral("block 1"));
+    const Clock::TimePoint lastByteLeft = lastSent.at + Link::BlockSize * SlowCharacter;
+    QCOMPARE(rig.eventsOf(Kind::Closed).last().at - lastByteLeft, Link::SilenceLimit);
     QCOMPARE(rig.terminal->violations(), QStringList());
 }
 
@@ -655,10 +798,8 @@ void TerminalLinkTest::runThroughAUsbAdapter()
     // The adapter holds each echo's tail and each status reply until its timer runs out; the
     // link waits for them and runs the protocol unchanged.
     QFETCH(int, latencyMsecs);
-    const auto clock = std::make_shared<VirtualClock>();
     Options options;
     options.paced = true;
-    options.clock = clock;
     options.adapter = SimulatedTerminal::Adapter{};
     options.adapter->latencyTimer = std::chrono::milliseconds(latencyMsecs);
     Rig rig(options);
@@ -682,41 +823,46 @@ void TerminalLinkTest::runThroughAUsbAdapter()
 void TerminalLinkTest::silenceEndsTheRun_data()
 {
     QTest::addColumn<Options>("options");
+    QTest::addColumn<std::chrono::milliseconds>("limit");
 
     using S = SimulatedTerminal::Silence;
     Options noHeaderEcho;
     noHeaderEcho.silentFrom = SimulatedTerminal::SilentFrom{HeaderTransmission, S::NoEcho};
-    QTest::newRow("no echo of the header") << noHeaderEcho;
+    QTest::newRow("no echo of the header") << noHeaderEcho << Link::SilenceLimit;
 
     Options noHeaderStatus;
     noHeaderStatus.silentFrom = SimulatedTerminal::SilentFrom{HeaderTransmission, S::NoStatusReply};
-    QTest::newRow("no status reply to the header") << noHeaderStatus;
+    QTest::newRow("no status reply to the header") << noHeaderStatus << Link::SilenceLimit;
 
     Options noEcho;
     noEcho.silentFrom = SimulatedTerminal::SilentFrom{1, S::NoEcho};
-    QTest::newRow("no echo") << noEcho;
+    QTest::newRow("no echo") << noEcho << Link::SilenceLimit;
 
     Options noStatus;
     noStatus.silentFrom = SimulatedTerminal::SilentFrom{1, S::NoStatusReply};
-    QTest::newRow("no status reply") << noStatus;
+    QTest::newRow("no status reply") << noStatus << Link::SilenceLimit;
 
     Options ctsLow;
     ctsLow.ctsDrop = SimulatedTerminal::CtsDrop{1, std::nullopt};
-    QTest::newRow("CTS low for good") << ctsLow;
+    QTest::newRow("CTS low for good") << ctsLow << Link::CtsLowLimit;
 
     Options stalled;
     stalled.stalledOutputAt = 1;
-    QTest::newRow("nothing leaves the output queue") << stalled;
+    QTest::newRow("nothing leaves the output queue") << stalled << Link::SilenceLimit;
 }
 
 void TerminalLinkTest::silenceEndsTheRun()
 {
     QFETCH(Options, options);
+    QFETCH(std::chrono::milliseconds, limit);
 
+    // Without wire time everything before the silence happens the moment the port opens: the
+    // session lasts exactly the limit.
     Rig rig(options);
     QCOMPARE(rig.run(imageOf(3)), LinkOutcome::TerminalNotAnswering);
     QCOMPARE(rig.recorder.calls.last(), QStringLiteral("not answering"));
     QVERIFY(rig.portClosed());
+    QCOMPARE(rig.lastSession(), limit);
     QCOMPARE(rig.terminal->violations(), QStringList());
 
     // The next load meets a terminal that answers again, up to the same point.
@@ -724,6 +870,7 @@ void TerminalLinkTest::silenceEndsTheRun()
     rig.recorder.calls.clear();
     QCOMPARE(rig.run(imageOf(3)), LinkOutcome::TerminalNotAnswering);
     QCOMPARE(rig.recorder.calls, first);
+    QCOMPARE(rig.lastSession(), limit);
     QCOMPARE(rig.terminal->violations(), QStringList());
 }
 
@@ -759,7 +906,8 @@ void TerminalLinkTest::stopEndsAnyWait()
     QFETCH(Options, options);
     QFETCH(QString, trigger);
 
-    Rig rig(options, SlowLimits);
+    // On the real clock, with the real limits: only the stop request can end the run first.
+    Rig rig(options, Time::Real);
     bool reached = false;
     const LinkOutcome outcome = runAndStopAt(rig, imageOf(3), trigger, &reached);
     QVERIFY(reached);
@@ -767,6 +915,66 @@ void TerminalLinkTest::stopEndsAnyWait()
     QCOMPARE(rig.recorder.calls.last(), QStringLiteral("stopped"));
     QVERIFY(rig.portClosed());
     QCOMPARE(rig.terminal->violations(), QStringList());
+}
+
+void TerminalLinkTest::stopActsWithinAStopCheckInterval_data()
+{
+    QTest::addColumn<Options>("options");
+    QTest::addColumn<std::chrono::milliseconds>("from");
+
+    // The stop comes at moments from here on, while the link waits.
+    Options paced;
+    paced.paced = true;
+    QTest::newRow("a busy transfer") << paced << 400ms;
+
+    Options noEcho;
+    noEcho.silentFrom = SimulatedTerminal::SilentFrom{1, SimulatedTerminal::Silence::NoEcho};
+    QTest::newRow("waiting for the echo") << noEcho << 10'000ms;
+
+    // Up to the moment the limit runs out: the stop comes first.
+    Options noStatus;
+    noStatus.silentFrom = SimulatedTerminal::SilentFrom{1,
+                                                        SimulatedTerminal::Silence::NoStatusReply};
+    QTest::newRow("waiting for the status reply")
+        << noStatus << std::chrono::milliseconds(Link::SilenceLimit - 150ms);
+
+    Options ctsLow;
+    ctsLow.ctsDrop = SimulatedTerminal::CtsDrop{1, std::nullopt};
+    QTest::newRow("waiting for CTS") << ctsLow << 100'000ms;
+
+    Options stalled;
+    stalled.stalledOutputAt = 1;
+    QTest::newRow("waiting for the output queue") << stalled << 10'000ms;
+}
+
+void TerminalLinkTest::stopActsWithinAStopCheckInterval()
+{
+    QFETCH(Options, options);
+    QFETCH(std::chrono::milliseconds, from);
+
+    // Steps of 13 ms over three stop-check intervals: some moment falls late in any slice
+    // longer than the interval.
+    for (std::chrono::milliseconds stopAt = from; stopAt <= from + 3 * Link::StopCheckInterval;
+         stopAt += 13ms) {
+        Rig rig(options);
+        const Clock::TimePoint moment = rig.clock->now() + stopAt;
+        std::unique_ptr<TerminalLink> link;
+        WrappedPorts ports(rig.ports, [&](std::unique_ptr<SerialPort> port) {
+            return std::make_unique<StoppingPort>(std::move(port), *rig.clock, moment, *link);
+        });
+        link = std::make_unique<TerminalLink>(ports, rig.recorder, rig.limits());
+
+        QCOMPARE(link->run(imageOf(3), portAddress(Port)), LinkOutcome::Stopped);
+        QCOMPARE(rig.recorder.calls.last(), QStringLiteral("stopped"));
+        QVERIFY(rig.portClosed());
+        const Clock::Duration late = rig.eventsOf(Kind::Closed).last().at - moment;
+        QVERIFY2(late >= 0ms && late <= Link::StopCheckInterval,
+                 qPrintable(
+                     QStringLiteral("stop at %1 ms, closed %2 us later")
+                         .arg(stopAt.count())
+                         .arg(std::chrono::duration_cast<std::chrono::microseconds>(late).count())));
+        QCOMPARE(rig.terminal->violations(), QStringList());
+    }
 }
 
 void TerminalLinkTest::stopBeforeTheRun()
@@ -824,10 +1032,12 @@ void TerminalLinkTest::brokenPortEndsTheRun()
     QFETCH(BreakingPort::Break, how);
     QFETCH(QString, reason);
 
-    // Long limits: the failure must end the run, not a time-out.
-    Rig rig({}, SlowLimits);
-    BreakingPorts ports(rig.ports, 2, how);
-    TerminalLink link(ports, rig.recorder, SlowLimits);
+    // The real limits: the failure must end the run, not a time-out.
+    Rig rig;
+    WrappedPorts ports(rig.ports, [how](std::unique_ptr<SerialPort> port) {
+        return std::make_unique<BreakingPort>(std::move(port), 2, how);
+    });
+    TerminalLink link(ports, rig.recorder, rig.limits());
 
     QCOMPARE(link.run(imageOf(3), portAddress(Port)), LinkOutcome::PortError);
     QCOMPARE(rig.recorder.calls.last(), QStringLiteral("port error"));

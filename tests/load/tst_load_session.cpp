@@ -31,9 +31,6 @@ constexpr auto Cancel = MessageAnswer::Cancel;
 constexpr auto Yes = MessageAnswer::Yes;
 constexpr auto No = MessageAnswer::No;
 
-// Short limits, so that a silent terminal is given up in a moment.
-constexpr LinkLimits FastLimits{300ms, 300ms, 10ms};
-
 
 // Prompts answered from a script; a message without a scripted answer gets its default and is
 // counted. Each asked message is noted with the display as it stood then.
@@ -86,11 +83,21 @@ Options rejecting(int block, int times)
     return options;
 }
 
-// A session on a simulated terminal behind COM2, loading DATA.S28 from a workspace.
+// The clock a rig's terminal and link run on.
+enum class Time {
+    // A virtual one: the real limits pass in no time (a silent terminal is given up at once).
+    Virtual,
+    // The real steady clock, for a terminal that another thread changes while the session waits.
+    Real,
+};
+
+// A session on a simulated terminal behind COM2, loading DATA.S28 from a workspace, with the
+// link's real limits.
 struct Rig
 {
-    explicit Rig(const Options &options = {})
-        : terminal(std::make_shared<SimulatedTerminal>(options))
+    explicit Rig(Options options = {}, Time time = Time::Virtual)
+        : clock(time == Time::Virtual ? std::make_shared<VirtualClock>() : nullptr)
+        , terminal(std::make_shared<SimulatedTerminal>(onClock(std::move(options), clock)))
     {
         ports.attach(Port, terminal);
         request.dataFile = "DATA.S28";
@@ -107,7 +114,7 @@ struct Rig
     {
         for (MessageAnswer answer : answers)
             prompts.answers.enqueue(answer);
-        session = std::make_unique<LoadSession>(request, ports, prompts, FastLimits);
+        session = std::make_unique<LoadSession>(request, ports, prompts, limits());
         QObject::connect(session.get(), &LoadSession::linkEvent, [this](const LinkEvent &event) {
             events.append(event.kind);
         });
@@ -118,6 +125,8 @@ struct Rig
         return finished.first().first().value<LoadOutcome>();
     }
 
+    LinkLimits limits() const { return LinkLimits{.clock = clock.get()}; }
+
     int headersSent() const { return Test::headersSent(*terminal); }
 
     bool portClosed() const
@@ -126,7 +135,15 @@ struct Rig
         return events.isEmpty() || events.last().kind == SimulatedTerminal::Event::Kind::Closed;
     }
 
+    static Options onClock(Options options, const std::shared_ptr<VirtualClock> &clock)
+    {
+        if (clock)
+            options.clock = clock;
+        return options;
+    }
+
     Workspace workspace;
+    std::shared_ptr<VirtualClock> clock;
     std::shared_ptr<SimulatedTerminal> terminal;
     SimulatedPorts ports;
     ScriptedPrompts prompts;
@@ -153,6 +170,8 @@ private Q_SLOTS:
     void stopWhileAMessageIsOpen();
     void stopBeforeTheStart();
     void nextTerminalIsWaitedFor();
+    void nextTerminalIsLoadedAsItComes_data();
+    void nextTerminalIsLoadedAsItComes();
     void runsNameTheBytesTheySent();
     void cableTriedAgainIsOneRun();
     void runEndsWhenItsLinkEnds_data();
@@ -351,7 +370,7 @@ void LoadSessionTest::stopBeforeTheStart()
 {
     Rig rig;
     rig.writeBlocks(1);
-    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, rig.limits());
     QSignalSpy finished(rig.session.get(), &LoadSession::finished);
     rig.session->stop();
     rig.session->start();
@@ -364,7 +383,7 @@ void LoadSessionTest::stopBeforeTheStart()
 // A production line: after a load the port waits for the terminal to go and the next to come.
 void LoadSessionTest::nextTerminalIsWaitedFor()
 {
-    Rig rig;
+    Rig rig({}, Time::Real);
     rig.writeBlocks(2);
     rig.request.waitForNextTerminal = true;
     int repeats = 0;
@@ -389,6 +408,44 @@ void LoadSessionTest::nextTerminalIsWaitedFor()
                     Kind::RepeatLoad}));
 }
 
+void LoadSessionTest::nextTerminalIsLoadedAsItComes_data()
+{
+    QTest::addColumn<std::chrono::milliseconds>("away");
+
+    QTest::newRow("a second") << std::chrono::milliseconds(1s);
+    // Between two terminals no limit of the link applies: only Stop ends that wait.
+    QTest::newRow("longer than CTS may stay low in a load")
+        << std::chrono::milliseconds(Link::CtsLowLimit + 3min);
+}
+
+// The loaded terminal drops CTS as it is unplugged, the next one raises it: the next load
+// starts the moment it does, however long the line stood empty.
+void LoadSessionTest::nextTerminalIsLoadedAsItComes()
+{
+    QFETCH(std::chrono::milliseconds, away);
+
+    Options options;
+    options.awayAfterLoad = away;
+    Rig rig(options);
+    rig.writeBlocks(2);
+    rig.request.waitForNextTerminal = true;
+    QCOMPARE(rig.run({Ok, Ok, Yes, Ok, No}), LoadOutcome::Ended);
+    QCOMPARE(rig.headersSent(), 2);
+    QCOMPARE(rig.terminal->violations(), QStringList());
+
+    using Event = SimulatedTerminal::Event;
+    const QList<Event> events = rig.terminal->events();
+    const auto secondHeader = std::find_if(events.rbegin(), events.rend(), [](const Event &e) {
+        return e.kind == Event::Kind::PcSent && e.bytes.size() == Link::HeaderSize;
+    });
+    const auto lastStatus = std::find_if(secondHeader, events.rend(), [](const Event &e) {
+        return e.kind == Event::Kind::TerminalSent;
+    });
+    QVERIFY(lastStatus != events.rend());
+    QCOMPARE(lastStatus->bytes.size(), Link::StatusSize);
+    QCOMPARE(secondHeader->at - lastStatus->at, away);
+}
+
 // The file is replaced while the repeat question is open: each run hashes what it read itself.
 void LoadSessionTest::runsNameTheBytesTheySent()
 {
@@ -403,7 +460,7 @@ void LoadSessionTest::runsNameTheBytesTheySent()
     rig.session = nullptr;
     QList<LoadRun> runs;
     rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, Yes, Ok, No});
-    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, rig.limits());
     connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
         runs.append(run);
     });
@@ -442,7 +499,7 @@ void LoadSessionTest::cableTriedAgainIsOneRun()
     };
     QList<LoadRun> runs;
     rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, Ok, Ok, Ok, No});
-    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, rig.limits());
     connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
         runs.append(run);
     });
@@ -502,7 +559,7 @@ void LoadSessionTest::runEndsWhenItsLinkEnds()
     };
     QList<LoadRun> runs;
     rig.prompts.answers = QQueue<MessageAnswer>(QList{Ok, Ok, No});
-    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, FastLimits);
+    rig.session = std::make_unique<LoadSession>(rig.request, rig.ports, rig.prompts, rig.limits());
     connect(rig.session.get(), &LoadSession::runFinished, this, [&](const LoadRun &run) {
         runs.append(run);
     });
