@@ -20,7 +20,7 @@ namespace Kv402::Bench {
 class NoMessages : public MessageBoxes
 {
 public:
-    MessageAnswer show(QWidget *, const Message &message) override
+    void open(QWidget *, const Message &message, Answered) override
     {
         std::fprintf(stderr, "unexpected message: %s\n", qPrintable(message.text));
         std::exit(1);

@@ -23,8 +23,9 @@ int main(int argc, char *argv[])
     Kv402::SimulatedPorts ports(std::make_shared<Kv402::QtSerialPortFactory>());
     Kv402::attachDemoTerminals(ports);
     Kv402::frmMain window({&messages, &ports});
+    // A failure at start-up ends the program once its message has been answered.
     if (!window.Form_Load())
-        return 1;
+        return window.isShowingMessage() ? app.exec() : 1;
     window.show();
     Kv402::SessionEnd sessionEnd(&window);
     return app.exec();

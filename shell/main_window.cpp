@@ -187,6 +187,7 @@ WindowGeometryTwips frameInTwips(const QWidget *window)
 frmMain::frmMain(const Services &services, QWidget *parent)
     : QMainWindow(parent)
     , m_services(services)
+    , m_messages(*services.messages, this)
 {
     Q_ASSERT(m_services.messages);
     Q_ASSERT(m_services.ports);
@@ -342,14 +343,6 @@ Language frmMain::language() const
     return isItalian() ? Language::Italian : Language::English;
 }
 
-MessageAnswer frmMain::showMessage(const Message &message)
-{
-    ++m_messagesShowing;
-    const MessageAnswer answer = m_services.messages->show(this, message);
-    --m_messagesShowing;
-    return answer;
-}
-
 void frmMain::fail(const CatalogueError &error)
 {
     m_failed = true;
@@ -363,14 +356,16 @@ void frmMain::fail(const CatalogueError &error)
                 + Texts::NoCatalogueInWorkingFolder.in(language())
                       .arg(QDir::toNativeSeparators(QDir::currentPath()));
     }
-    showMessage({text, MessageButtons::Ok, MessageIcon::Critical, MessageAnswer::Ok});
-    // The program ends without its shutdown: nothing is saved.
-    hide();
-    for (const QPointer<QWidget> &window : std::as_const(m_otherWindows)) {
-        if (window)
-            window->close();
-    }
-    QCoreApplication::exit(1);
+    m_messages.post({text, MessageButtons::Ok, MessageIcon::Critical, MessageAnswer::Ok},
+                    [this](MessageAnswer) {
+                        // The program ends without its shutdown: nothing is saved.
+                        hide();
+                        for (const QPointer<QWidget> &window : std::as_const(m_otherWindows)) {
+                            if (window)
+                                window->close();
+                        }
+                        QCoreApplication::exit(1);
+                    });
 }
 
 bool frmMain::Form_Load()
@@ -385,8 +380,10 @@ bool frmMain::Form_Load()
         openCatalogue();
     } catch (const CatalogueError &error) {
         fail(error);
-        return false;
     }
+    // A failure may also follow a message of the revision's choice, answered at once.
+    if (m_failed)
+        return false;
 
     for (QProgressBar *bar : {ProgressBar_Cicli, ProgressBar_Errori}) {
         bar->setMinimum(0);
@@ -424,41 +421,51 @@ void frmMain::Form_GotFocus()
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    // Leaving a terminal half written is the user's call.
-    if (m_loading && !m_closing && !m_exitQuestionOpen) {
-        const Message question{Texts::StopAndExit.in(language()),
-                               MessageButtons::YesNo,
-                               MessageIcon::None,
-                               MessageAnswer::No};
-        m_exitQuestionOpen = true;
-        const MessageAnswer answer = showMessage(question);
-        m_exitQuestionOpen = false;
-        const std::optional<LoadMessage> held = std::exchange(m_heldQuestion, std::nullopt);
-        if (answer != MessageAnswer::Yes) {
-            event->ignore();
-            // The load goes on with what it asked meanwhile.
-            if (held && m_session)
-                ask(m_session.get(), *held);
-            return;
-        }
-        endLoad();
-    } else if (m_exitQuestionOpen) {
-        // A second close while the question waits is answered by the question.
+    // Leaving a terminal half written is the user's call: the window closes once the load has
+    // ended.
+    if (isLoading()) {
         event->ignore();
-        return;
+        askToStopAndExit();
+        // Answered Yes at once, the load has ended and this close goes on.
+        if (isLoading())
+            return;
     }
     Form_Unload();
     event->accept();
 }
 
+void frmMain::askToStopAndExit()
+{
+    // A second close while the question waits is answered by the question. The window is the
+    // question's asker.
+    if (m_messages.holds(this))
+        return;
+    const Message question{Texts::StopAndExit.in(language()),
+                           MessageButtons::YesNo,
+                           MessageIcon::None,
+                           MessageAnswer::No};
+    // The load's messages wait behind the question; a Yes takes them back with the load.
+    m_messages.post(
+        question,
+        [this](MessageAnswer answer) {
+            if (answer == MessageAnswer::Yes) {
+                endLoad();
+                // Inside the close that asked, this is that close; answered later, a new one.
+                close();
+            }
+            Q_EMIT exitQuestionAnswered();
+        },
+        this);
+}
+
 void frmMain::endSession()
 {
-    // After a failure the program is ending already, without its shutdown.
-    if (m_sessionEnding || m_failed)
-        return;
-    m_sessionEnding = true;
     endLoad();
-    close();
+    m_messages.withdrawAll();
+    // After a failure the program ends without its shutdown (its message's answer ended it); a
+    // window closed already has had its shutdown.
+    if (!m_failed && isVisible())
+        close();
 }
 
 void frmMain::Form_Unload()
@@ -483,16 +490,14 @@ void frmMain::lngita_Click()
 {
     applyCaptionSet(this, ItalianCaptions);
     m_qtTranslation.follow(Language::Italian);
-    if (m_loading)
-        showLoadingCaption();
+    showLoadingCaption();
 }
 
 void frmMain::lngeng_Click()
 {
     applyCaptionSet(this, EnglishCaptions);
     m_qtTranslation.follow(Language::English);
-    if (m_loading)
-        showLoadingCaption();
+    showLoadingCaption();
 }
 
 void frmMain::mnuRunHlp_Click()

@@ -5,6 +5,7 @@
 #include "link/terminal_link.h"
 #include "shell/load_display.h"
 #include "shell/message_box.h"
+#include "shell/message_queue.h"
 #include "shell/qt_translation.h"
 #include "shell/settings_record.h"
 #include "shell/texts.h"
@@ -12,9 +13,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include <functional>
 #include <memory>
-#include <optional>
 
 class QAction;
 class QComboBox;
@@ -35,6 +34,7 @@ class FormAbout;
 class HelpWindow;
 class MessageBoxes;
 class SerialPortFactory;
+struct RevisionChoice;
 struct VersionRows;
 
 // A load's message in the interface language; deniedPorts are the ports that exist but that
@@ -66,10 +66,11 @@ public:
     ~frmMain() override;
 
     // Start-up: captions, settings record, catalogue, the revision list and its first entry.
-    // Returns false when a failure ended the program; its message has been shown by then.
+    // Returns false when a failure ends the program: the program ends once its message has been
+    // answered (main runs the event loop until then).
     bool Form_Load();
 
-    // True once a failure has ended the program.
+    // True once a failure has ended the program, or will when its message has been answered.
     bool hasFailed() const { return m_failed; }
 
     // The language test: Italian exactly when Label6 reads "Lingua".
@@ -84,12 +85,16 @@ public:
 
     // True from Send until the load has ended.
     bool isLoading() const { return m_session != nullptr; }
-    // True while a message waits for its answer.
-    bool isShowingMessage() const { return m_messagesShowing > 0; }
+    // True while a message is on screen or waits its turn.
+    bool isShowingMessage() const { return !m_messages.isEmpty(); }
 
     // Closes the window with nobody there to answer: a load in progress is stopped without
-    // asking, then the usual shutdown runs. Call it when no message is on screen.
+    // asking, every message is answered as its Escape key would, then the usual shutdown runs.
     void endSession();
+
+Q_SIGNALS:
+    // "Stop it and exit?" has been answered, and the window has closed or not by then.
+    void exitQuestionAnswered();
 
 public Q_SLOTS:
     void Combo1_Click();
@@ -120,6 +125,7 @@ private:
     // The bodies of the list handlers. They throw CatalogueError; the handlers end the program
     // with it.
     void chooseRevision();
+    void showRevisionChoice(const RevisionChoice &choice);
     void ShowDevices();
     void showVersionRows(const VersionRows &rows);
     void listPorts();
@@ -136,14 +142,18 @@ private:
     void showLoadingCaption();
     // Stops a load and waits for its thread, which never needs this one; for closing.
     void endLoad();
+    void askToStopAndExit();
 
-    MessageAnswer showMessage(const Message &message);
     // A catalogue failure ends the program: its message, then exit with a failure status.
     void fail(const CatalogueError &error);
     // Adds a window to the program's other windows, which shutdown closes newest first.
     void addOtherWindow(QWidget *window);
 
     Services m_services;
+    // Every message of the window, one on screen at a time.
+    MessageQueue m_messages;
+    // A catalogue failure ends the program without its shutdown, once its message has been
+    // answered; until then nothing else may run the shutdown (endSession).
     bool m_failed = false;
     bool m_shownOnce = false;
     WindowGeometryTwips m_geometryRead;
@@ -151,20 +161,10 @@ private:
     QList<QPointer<QWidget>> m_otherWindows;
     QPointer<FormAbout> m_aboutWindow;
 
-    // The load.
+    // The load running, from Send until it has ended; it is also the asker of its messages.
     std::unique_ptr<LoadSession> m_session;
     // What the counters and bars show.
     LoadDisplay m_display;
-    bool m_loading = false;
-    bool m_closing = false;
-    bool m_sessionEnding = false;
-    int m_messagesShowing = 0;
-    // The load's messages on screen.
-    int m_runQuestionsOpen = 0;
-    // While "Stop it and exit?" waits for its answer, the load's next question waits here: a No
-    // shows it, a Yes stops the load.
-    bool m_exitQuestionOpen = false;
-    std::optional<LoadMessage> m_heldQuestion;
     QPointer<HelpWindow> m_helpWindow;
     QtTranslation m_qtTranslation;
 

@@ -132,15 +132,15 @@ void frmMain::Combo_Send_Click()
     }
 
     if (Combo1->currentText() == Catalogue::NoRevision) {
-        showMessage({Texts::NothingSelected.in(language())});
+        m_messages.post({Texts::NothingSelected.in(language())});
         return;
     }
     // Without a catalogue row for this version and language there is no data file: loading the
     // file of an earlier choice would put other software into the terminal.
     const bool versionChosen = Combo3->currentIndex() >= 0 && Combo4->currentIndex() >= 0;
     if (!versionChosen || !m_versionFound) {
-        showMessage({versionChosen ? Texts::VersionNotInLanguage.in(language())
-                                   : Texts::VersionNotAvailable.in(language())});
+        m_messages.post({versionChosen ? Texts::VersionNotInLanguage.in(language())
+                                       : Texts::VersionNotAvailable.in(language())});
         return;
     }
 
@@ -167,10 +167,7 @@ void frmMain::Combo_Send_Click()
                                               prompts,
                                               m_services.linkLimits);
     LoadSession *session = m_session.get();
-    connect(session, &LoadSession::runStarting, this, [this] {
-        if (!m_loading)
-            setLoading(true);
-    });
+    connect(session, &LoadSession::runStarting, this, [this] { setLoading(true); });
     connect(session, &LoadSession::linkEvent, this, [this](const LinkEvent &event) {
         showDisplay(displayAfter(m_display, event));
     });
@@ -211,28 +208,23 @@ void frmMain::recordRun(const LoadRun &run, const LoadChoice &choice, const Port
 
 void frmMain::ask(LoadSession *session, const LoadMessage &message)
 {
-    // While "Stop it and exit?" waits for its answer the run waits too; its question comes after.
-    if (m_exitQuestionOpen) {
-        m_heldQuestion = message;
-        return;
-    }
-    const QPointer<LoadSession> asking(session);
-    ++m_runQuestionsOpen;
-    const MessageAnswer answer = showMessage({loadMessageText(message, language(), m_deniedPorts),
-                                              message.buttons,
-                                              MessageIcon::None,
-                                              message.defaultAnswer});
-    --m_runQuestionsOpen;
-    if (asking)
-        asking->answer(answer);
+    // The run waits for the answer; a message before it (such as "Stop it and exit?") comes
+    // first. The session is the message's asker, which takes it back when it stops.
+    m_messages.post(
+        {loadMessageText(message, language(), m_deniedPorts),
+         message.buttons,
+         MessageIcon::None,
+         message.defaultAnswer},
+        [asking = QPointer<LoadSession>(session)](MessageAnswer answer) {
+            if (asking)
+                asking->answer(answer);
+        },
+        session);
 }
 
 void frmMain::withdraw(LoadSession *session)
 {
-    Q_UNUSED(session)
-    m_heldQuestion.reset();
-    if (m_runQuestionsOpen > 0)
-        m_services.messages->withdraw();
+    m_messages.withdraw(session);
 }
 
 void frmMain::loadFinished(LoadOutcome outcome)
@@ -241,12 +233,12 @@ void frmMain::loadFinished(LoadOutcome outcome)
     // has returned.
     m_session.release()->deleteLater();
     Combo_Send->setEnabled(true);
-    if (m_closing)
-        return;
     switch (outcome) {
     case LoadOutcome::Stopped:
-        showMessage({Texts::LoadStopped.in(language())});
-        break;
+        // The window shows the stopped load until the message has been read.
+        m_messages.post({Texts::LoadStopped.in(language())},
+                        [this](MessageAnswer) { setLoading(false); });
+        return;
     case LoadOutcome::CableCancelled:
         setLoading(false);
         Combo1->setFocus();
@@ -273,22 +265,21 @@ void frmMain::showDisplay(const LoadDisplay &display)
 
 void frmMain::setLoading(bool loading)
 {
-    m_loading = loading;
-    // The choices stay as they are while a run uses them.
+    // The choices stay as they are while a run uses them; held still, they show that a load runs.
     for (QWidget *list : {static_cast<QWidget *>(Combo1),
                           static_cast<QWidget *>(Combo3),
                           static_cast<QWidget *>(Combo4),
                           static_cast<QWidget *>(Combo_SerialPort)}) {
         list->setEnabled(!loading);
     }
-    Combo_Send->setEnabled(true);
     showLoadingCaption();
 }
 
 void frmMain::showLoadingCaption()
 {
-    // The Send button stops a run; otherwise it carries its caption-set caption.
-    if (m_loading)
+    // While the lists show a load the Send button stops it; otherwise it carries its caption-set
+    // caption.
+    if (!Combo1->isEnabled())
         Combo_Send->setText(Texts::StopCaption.in(language()));
     else
         Combo_Send->setText(isItalian() ? QStringLiteral("Invia") : QStringLiteral("Send"));
@@ -296,19 +287,19 @@ void frmMain::showLoadingCaption()
 
 void frmMain::endLoad()
 {
-    m_closing = true;
-    if (!m_session)
+    // Taken first: the stop withdraws the load's message, whose answer may bring this call again.
+    const std::unique_ptr<LoadSession> session = std::move(m_session);
+    if (!session)
         return;
-    LoadSession *session = m_session.get();
     // Nothing of the session reaches the window's display any more; its thread ends within a
     // stop-check interval, without needing this thread.
-    disconnect(session, nullptr, this, nullptr);
+    disconnect(session.get(), nullptr, this, nullptr);
     session->stop();
     session->wait();
     // The run that the stop ended has told its end through a queued call, still waiting for this
     // thread: delivered now, it is recorded before the program ends (a terminal left half loaded
     // is what the record most needs to tell).
-    QCoreApplication::sendPostedEvents(session, QEvent::MetaCall);
+    QCoreApplication::sendPostedEvents(session.get(), QEvent::MetaCall);
 }
 
 } // namespace Kv402

@@ -77,12 +77,22 @@ void frmMain::chooseRevision()
         List1->clear();
     if (choice.clearPorts)
         Combo_SerialPort->clear();
-    // The message comes up over the emptied lists, before the languages are listed.
+    // The message comes up over the emptied lists; the languages are listed once it has been
+    // answered.
     if (choice.message == RevisionChoice::Message::VersionNotAvailable) {
-        showMessage({Texts::VersionNotAvailable.in(language()),
-                     MessageButtons::Ok,
-                     MessageIcon::Information});
+        m_messages.post({Texts::VersionNotAvailable.in(language()),
+                         MessageButtons::Ok,
+                         MessageIcon::Information},
+                        [this, choice](MessageAnswer) {
+                            guarded([&] { showRevisionChoice(choice); });
+                        });
+        return;
     }
+    showRevisionChoice(choice);
+}
+
+void frmMain::showRevisionChoice(const RevisionChoice &choice)
+{
     if (choice.failureAfterMessage)
         throw *choice.failureAfterMessage;
 

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QPointer>
 
 namespace Kv402 {
 
@@ -26,14 +25,31 @@ QMessageBox::StandardButton standardButton(MessageAnswer answer)
     return QMessageBox::Ok;
 }
 
+MessageAnswer answerOf(int result, MessageButtons buttons)
+{
+    switch (result) {
+    case QMessageBox::Ok:
+        return MessageAnswer::Ok;
+    case QMessageBox::Yes:
+        return MessageAnswer::Yes;
+    case QMessageBox::No:
+        return MessageAnswer::No;
+    case QMessageBox::Cancel:
+        return MessageAnswer::Cancel;
+    default:
+        return escapeAnswer(buttons);
+    }
+}
+
 // While a message box is on screen, key presses that the keyboard repeats by itself (a key held
 // down) reach none of its buttons: holding Enter down answers one message, not the next ones
-// too. Only a key pressed anew answers.
+// too. Only a key pressed anew answers. It goes with its box.
 class AutoRepeatGuard : public QObject
 {
 public:
     explicit AutoRepeatGuard(QWidget *box)
-        : m_box(box)
+        : QObject(box)
+        , m_box(box)
     {
         QCoreApplication::instance()->installEventFilter(this);
     }
@@ -54,7 +70,7 @@ protected:
         if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
             return false;
         const auto widget = qobject_cast<QWidget *>(watched);
-        if (!widget || !m_box || (widget != m_box && !m_box->isAncestorOf(widget)))
+        if (!widget || (widget != m_box && !m_box->isAncestorOf(widget)))
             return false;
         // Accepted: a shortcut override keeps the key from the buttons' shortcuts too.
         event->accept();
@@ -62,59 +78,14 @@ protected:
     }
 
 private:
-    QPointer<QWidget> m_box;
+    QWidget *m_box;
 };
 
 } // namespace
 
-MessageAnswer QtMessageBoxes::show(QWidget *parent, const Message &message)
+MessageAnswer escapeAnswer(MessageButtons buttons)
 {
-    QMessageBox box(parent);
-    box.setWindowTitle(Texts::programTitle());
-    box.setText(message.text);
-    box.setTextFormat(Qt::PlainText);
-    switch (message.icon) {
-    case MessageIcon::None:
-        box.setIcon(QMessageBox::NoIcon);
-        break;
-    case MessageIcon::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    case MessageIcon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    }
-    switch (message.buttons) {
-    case MessageButtons::Ok:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
-    case MessageButtons::OkCancel:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        break;
-    case MessageButtons::YesNo:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        break;
-    }
-    box.setDefaultButton(standardButton(message.defaultAnswer));
-
-    m_open.append(&box);
-    const AutoRepeatGuard guard(&box);
-    const int result = box.exec();
-    m_open.removeAll(&box);
-    switch (result) {
-    case QMessageBox::Ok:
-        return MessageAnswer::Ok;
-    case QMessageBox::Yes:
-        return MessageAnswer::Yes;
-    case QMessageBox::No:
-        return MessageAnswer::No;
-    case QMessageBox::Cancel:
-        return MessageAnswer::Cancel;
-    default:
-        break;
-    }
-    // Closed without a button.
-    switch (message.buttons) {
+    switch (buttons) {
     case MessageButtons::Ok:
         return MessageAnswer::Ok;
     case MessageButtons::OkCancel:
@@ -125,15 +96,51 @@ MessageAnswer QtMessageBoxes::show(QWidget *parent, const Message &message)
     return MessageAnswer::Ok;
 }
 
-} // namespace Kv402
-
-namespace Kv402 {
+void QtMessageBoxes::open(QWidget *parent, const Message &message, Answered answered)
+{
+    auto box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(Texts::programTitle());
+    box->setText(message.text);
+    box->setTextFormat(Qt::PlainText);
+    switch (message.icon) {
+    case MessageIcon::None:
+        box->setIcon(QMessageBox::NoIcon);
+        break;
+    case MessageIcon::Information:
+        box->setIcon(QMessageBox::Information);
+        break;
+    case MessageIcon::Critical:
+        box->setIcon(QMessageBox::Critical);
+        break;
+    }
+    switch (message.buttons) {
+    case MessageButtons::Ok:
+        box->setStandardButtons(QMessageBox::Ok);
+        break;
+    case MessageButtons::OkCancel:
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case MessageButtons::YesNo:
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    }
+    box->setDefaultButton(standardButton(message.defaultAnswer));
+    new AutoRepeatGuard(box);
+    QObject::connect(box,
+                     &QMessageBox::finished,
+                     box,
+                     [buttons = message.buttons, answered = std::move(answered)](int result) {
+                         answered(answerOf(result, buttons));
+                     });
+    m_open = box;
+    box->open();
+}
 
 void QtMessageBoxes::withdraw()
 {
-    m_open.removeAll(nullptr);
-    if (!m_open.isEmpty())
-        m_open.takeLast()->reject();
+    if (m_open && m_open->isVisible())
+        m_open->reject();
 }
 
 } // namespace Kv402

@@ -2,9 +2,10 @@
 
 #include "load/load_prompts.h"
 
-#include <QList>
 #include <QPointer>
 #include <QString>
+
+#include <functional>
 
 class QMessageBox;
 class QWidget;
@@ -25,31 +26,38 @@ struct Message
     friend bool operator==(const Message &, const Message &) = default;
 };
 
-// Every message box of the program goes through this, so that tests can script the answers.
+// What a box closed without a button answers, as its Escape key closes it: Cancel or No where it
+// has one, else OK.
+MessageAnswer escapeAnswer(MessageButtons buttons);
+
+// Every message box of the program goes through this, so that tests can script the answers. One
+// box is open at a time (MessageQueue sees to it).
 class MessageBoxes
 {
 public:
+    using Answered = std::function<void(MessageAnswer)>;
+
     virtual ~MessageBoxes() = default;
 
-    // Shows the message modally and returns the user's answer. Closing the box without a button
-    // answers Cancel or No where the box has one, else OK.
-    virtual MessageAnswer show(QWidget *parent, const Message &message) = 0;
-    // The newest message on screen is no longer wanted: it closes as its Escape key would close
-    // it, and its show() returns.
+    // Opens the message, modal over parent, and calls answered once with the user's answer: later,
+    // from the event loop, or at once from inside this call. Closing the box without a button
+    // answers as Escape would.
+    virtual void open(QWidget *parent, const Message &message, Answered answered) = 0;
+    // The open message is no longer wanted: it closes as its Escape key would, which answers it.
     virtual void withdraw() = 0;
 };
 
-// The real message boxes. A key that the keyboard repeats because it is held down answers none
-// of them: holding Enter down answers one message, not the questions after it.
+// The real message boxes, opened without a modal loop of their own. A key that the keyboard
+// repeats because it is held down answers none of them: holding Enter down answers one message,
+// not the questions after it.
 class QtMessageBoxes : public MessageBoxes
 {
 public:
-    MessageAnswer show(QWidget *parent, const Message &message) override;
+    void open(QWidget *parent, const Message &message, Answered answered) override;
     void withdraw() override;
 
 private:
-    // The boxes on screen, newest last.
-    QList<QPointer<QMessageBox>> m_open;
+    QPointer<QMessageBox> m_open;
 };
 
 } // namespace Kv402

@@ -3,8 +3,8 @@
 #include "shell/main_window.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
@@ -12,7 +12,6 @@
 
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 
 #include <sys/socket.h>
@@ -21,11 +20,6 @@
 namespace Kv402 {
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// How often the shutdown looks again whether the message on screen has gone.
-constexpr auto MessageGoneRetry = 50ms;
 
 constexpr std::array EndingSignals{SIGTERM, SIGHUP, SIGINT};
 
@@ -71,13 +65,25 @@ SessionEnd::SessionEnd(frmMain *window)
         // Leaving a terminal half written is the user's call, when the session lets us ask and
         // no other question is waiting for an answer.
         if (m_window->isLoading() && !m_window->isShowingMessage() && manager.allowsInteraction()) {
-            const bool closed = m_window->close();
+            // The session manager takes the answer when this handler returns, so the question's
+            // answer is awaited here, as the session manager itself awaits its turn to ask.
+            QEventLoop answering;
+            bool answered = false;
+            connect(m_window, &frmMain::exitQuestionAnswered, &answering, [&] {
+                answered = true;
+                answering.quit();
+            });
+            bool closed = m_window->close();
+            if (!closed && !answered) {
+                answering.exec();
+                closed = !m_window->isVisible();
+            }
             manager.release();
             if (!closed)
                 manager.cancel();
             return;
         }
-        endSession();
+        m_window->endSession();
     });
 #endif
 }
@@ -98,19 +104,6 @@ void SessionEnd::signalled()
 {
     char bytes[16];
     while (::read(signalSockets[1], bytes, sizeof bytes) > 0) {
-    }
-    endSession();
-}
-
-void SessionEnd::endSession()
-{
-    // The message's caller must go on before the shutdown: a load run may be waiting for the
-    // answer, and stopping it meanwhile would wait for ever.
-    if (m_window->isShowingMessage()) {
-        if (QWidget *message = QApplication::activeModalWidget())
-            message->close();
-        QTimer::singleShot(MessageGoneRetry, this, &SessionEnd::endSession);
-        return;
     }
     m_window->endSession();
 }

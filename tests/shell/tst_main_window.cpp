@@ -2,6 +2,7 @@
 
 #include "shell/editable_list.h"
 #include "shell/main_window.h"
+#include "shell/message_box.h"
 #include "simulator/simulated_terminal.h"
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -22,6 +24,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -74,6 +77,9 @@ private Q_SLOTS:
     void catalogueFailuresEndTheProgram();
     void missingCatalogueSaysWhereItLooked_data();
     void missingCatalogueSaysWhereItLooked();
+    void failureEndsTheProgramOnceAnswered_data();
+    void failureEndsTheProgramOnceAnswered();
+    void startUpFailureEndsTheEventLoopWithFailure();
 
     void settingsWrittenOnClose();
     void settingsLeftAloneWhenMinimized();
@@ -487,6 +493,83 @@ void MainWindowTest::missingCatalogueSaysWhereItLooked()
     const QString where = QDir(folder).absolutePath();
     QVERIFY2(text.startsWith(expected.first().arg(where)), qPrintable(text));
     QVERIFY2(text.endsWith(expected.last().arg(where)), qPrintable(text));
+}
+
+void MainWindowTest::failureEndsTheProgramOnceAnswered_data()
+{
+    QTest::addColumn<bool>("atStartUp");
+    // A shutdown signal, or logging off, while the message waits for its answer.
+    QTest::addColumn<bool>("signalled");
+    QTest::newRow("at start-up, answered") << true << false;
+    QTest::newRow("at a revision's choice, answered") << false << false;
+    QTest::newRow("at a revision's choice, shutdown signal") << false << true;
+}
+
+// The failure's message waits for its answer without holding up its caller: start-up returns
+// false while it is on screen, and main runs the event loop until it is answered. The answer, or
+// a shutdown meanwhile, ends the program without its shutdown: nothing is saved.
+void MainWindowTest::failureEndsTheProgramOnceAnswered()
+{
+    QFETCH(bool, atStartUp);
+    QFETCH(bool, signalled);
+
+    StartedWindow started{QString()};
+    frmMain &window = *started.window;
+    started.messages.answerLater = true;
+    if (atStartUp) {
+        QVERIFY(!window.Form_Load());
+    } else {
+        started.workspace.buildCatalogue(
+            Test::revisionTableSql({"1", "2"})
+            + Test::versionTableSql("Versioni1", {{"1.0", "English", "V.S28", "KV402"}})
+            + "CREATE TABLE Versioni2 (Versione TEXT, Lingua TEXT, File TEXT);"
+              "INSERT INTO Versioni2 VALUES ('2.0', 'English', 'X.S28');");
+        QVERIFY(window.Form_Load());
+        window.show();
+        Test::pick(started.control<QComboBox>("Combo1"), "2");
+        QVERIFY(window.isVisible());
+    }
+    QVERIFY(window.hasFailed());
+    QVERIFY(window.isShowingMessage());
+    QCOMPARE(started.messages.shown.size(), 1);
+    QCOMPARE(started.messages.shown.first().icon, MessageIcon::Critical);
+
+    if (signalled) {
+        window.endSession();
+    } else {
+        started.messages.answers.enqueue(MessageAnswer::Ok);
+        started.messages.answerOpen();
+    }
+    QVERIFY(!window.isShowingMessage());
+    QVERIFY(!window.isVisible());
+    QCOMPARE(started.messages.shown.size(), 1);
+    QCOMPARE(started.messages.withdrawn, signalled ? 1 : 0);
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "KV402Master", "KV402Master");
+    QVERIFY(!settings.contains("Settings/MainLeft"));
+}
+
+// As main runs it: start-up fails with the real message box on screen, the event loop runs until
+// the box is answered, and then ends with a failure status.
+void MainWindowTest::startUpFailureEndsTheEventLoopWithFailure()
+{
+    Workspace empty;
+    QtMessageBoxes boxes;
+    SimulatedPorts ports;
+    frmMain window({&boxes, &ports});
+    QVERIFY(!window.Form_Load());
+    QVERIFY(window.isShowingMessage());
+    auto box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QTimer::singleShot(0, box, [box] { box->button(QMessageBox::Ok)->click(); });
+    // Should nothing end it, the loop is ended with a status of its own.
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    guard.start(20000);
+    QCOMPARE(QCoreApplication::exec(), 1);
+    QVERIFY(!window.isShowingMessage());
+    QVERIFY(!window.isVisible());
 }
 
 void MainWindowTest::settingsWrittenOnClose()

@@ -697,8 +697,12 @@ void LoadRunTest::runClearsAnEarlierRunsCounters()
 void LoadRunTest::closingWhileALoadEnds_data()
 {
     QTest::addColumn<MessageAnswer>("exit");
-    QTest::newRow("No: the run's messages follow") << No;
-    QTest::newRow("Yes: the program ends, no new run") << Yes;
+    // The answer comes after the close that asked has returned.
+    QTest::addColumn<bool>("later");
+    QTest::newRow("No: the run's messages follow") << No << false;
+    QTest::newRow("Yes: the program ends, no new run") << Yes << false;
+    QTest::newRow("No, answered later") << No << true;
+    QTest::newRow("Yes, answered later") << Yes << true;
 }
 
 // The run completes while "Stop it and exit?" is on screen: its messages wait for the answer, the
@@ -707,6 +711,7 @@ void LoadRunTest::closingWhileALoadEnds_data()
 void LoadRunTest::closingWhileALoadEnds()
 {
     QFETCH(MessageAnswer, exit);
+    QFETCH(bool, later);
 
     Loader loader(paced());
     loader.writeBlocks(3);
@@ -724,13 +729,23 @@ void LoadRunTest::closingWhileALoadEnds()
         QCOMPARE(loader.messages.texts().size(), 2);
     };
     loader.messages.answers.enqueue(exit);
+    // Then the success message and Yes to the repeat question: the same file again.
+    if (exit == No)
+        loader.messages.answers << Ok << Yes << Ok << No;
+    loader.messages.answerLater = later;
+    // Answered later, the close has returned unanswered: the answer closes the window or not.
+    QCOMPARE(loader.window->close(), exit == Yes && !later);
+    if (later) {
+        QVERIFY(loader.window->isVisible());
+        QVERIFY(loader.window->isLoading());
+        QCOMPARE(loader.messages.texts().size(), 2);
+        loader.messages.answerLater = false;
+        loader.messages.answerOpen();
+    }
     if (exit == Yes) {
-        QVERIFY(loader.window->close());
+        QVERIFY(!loader.window->isVisible());
         QCOMPARE(loader.messages.texts(), (QStringList{CheckCable, question}));
     } else {
-        // Then the success message and Yes to the repeat question: the same file again.
-        loader.messages.answers << Ok << Yes << Ok << No;
-        QVERIFY(!loader.window->close());
         QTRY_VERIFY_WITH_TIMEOUT(!loader.window->isLoading(), 20000);
         QCOMPARE(loader.messages.texts(),
                  (QStringList{CheckCable, question, Completed, Repeat, Completed, Repeat}));
@@ -850,6 +865,7 @@ void LoadRunTest::endOfSession_data()
     QTest::newRow("loading, terminated") << "loading" << SIGTERM;
     QTest::newRow("loading, hung up") << "loading" << SIGHUP;
     QTest::newRow("message on screen, interrupted") << "message" << SIGINT;
+    QTest::newRow("\"Stop it and exit?\" on screen, terminated") << "exit question" << SIGTERM;
 }
 
 // The system shutting down ends the program through its usual shutdown, with nobody there to
@@ -866,10 +882,15 @@ void LoadRunTest::endOfSession()
     Loader loader(paced(), true, when == "message" ? &boxes : nullptr);
     SessionEnd sessionEnd(loader.window.get());
     QTimer poll;
-    if (when == "loading") {
+    if (when == "loading" || when == "exit question") {
         startLongLoad(loader);
         if (QTest::currentTestFailed())
             return;
+        if (when == "exit question") {
+            loader.messages.answerLater = true;
+            QVERIFY(!loader.window->close());
+            QVERIFY(loader.messages.isOpen());
+        }
     } else if (when == "message") {
         // The signal comes while the cable reminder waits for its OK.
         loader.writeBlocks(40);
@@ -889,6 +910,14 @@ void LoadRunTest::endOfSession()
     QVERIFY(!QApplication::activeModalWidget());
     if (when == "loading")
         QCOMPARE(loader.messages.texts(), QStringList{CheckCable});
+    if (when == "exit question") {
+        // Answered as its Escape key would (No), it still ends with the program.
+        QCOMPARE(loader.messages.texts(),
+                 (QStringList{CheckCable, "A load is in progress. Stop it and exit?"}));
+        QCOMPARE(loader.messages.withdrawn, 1);
+        QVERIFY(!loader.messages.isOpen());
+        QVERIFY(!loader.window->isLoading());
+    }
     loader.verifyPortClosedCleanly();
     settings.sync();
     QVERIFY(settings.contains("Settings/MainLeft"));

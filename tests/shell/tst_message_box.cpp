@@ -1,4 +1,5 @@
-// The real message boxes: a key held down answers one message, not the ones after it.
+// The real message boxes: opened without a modal loop, answered once, closed as Escape would when
+// withdrawn; a key held down answers one message, not the ones after it.
 
 #include "shell/message_box.h"
 
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 using namespace Kv402;
 
@@ -50,6 +52,15 @@ void whenShown(const std::function<void(QMessageBox *)> &user)
     poll->start(10);
 }
 
+// Opens the message and waits for its answer.
+MessageAnswer answerTo(QtMessageBoxes &boxes, QWidget *parent, const Message &message)
+{
+    std::optional<MessageAnswer> given;
+    boxes.open(parent, message, [&](MessageAnswer answer) { given = answer; });
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(given.has_value(), 10000); }();
+    return given.value_or(MessageAnswer::Ok);
+}
+
 } // namespace
 
 class MessageBoxTest : public QObject
@@ -57,6 +68,8 @@ class MessageBoxTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void withdrawnAnswersAsEscape_data();
+    void withdrawnAnswersAsEscape();
     void repeatedKeysAnswerNothing_data();
     void repeatedKeysAnswerNothing();
     void heldEnterAnswersOneMessageOnly();
@@ -72,6 +85,48 @@ void MessageBoxTest::repeatedKeysAnswerNothing_data()
     QTest::newRow("Escape") << int(Qt::Key_Escape) << "\x1b" << MessageAnswer::No;
     QTest::newRow("Space") << int(Qt::Key_Space) << " " << MessageAnswer::Yes;
     QTest::newRow("N, the No button's letter") << int(Qt::Key_N) << "n" << MessageAnswer::No;
+}
+
+void MessageBoxTest::withdrawnAnswersAsEscape_data()
+{
+    QTest::addColumn<MessageButtons>("buttons");
+    QTest::addColumn<MessageAnswer>("escape");
+    QTest::newRow("OK") << MessageButtons::Ok << MessageAnswer::Ok;
+    QTest::newRow("OK, Cancel") << MessageButtons::OkCancel << MessageAnswer::Cancel;
+    QTest::newRow("Yes, No (Yes the default)") << MessageButtons::YesNo << MessageAnswer::No;
+}
+
+// open() returns with the box on screen, modal over its window; withdrawn, the box goes and
+// answers once, as its Escape key would, whatever Enter would press.
+void MessageBoxTest::withdrawnAnswersAsEscape()
+{
+    QFETCH(MessageButtons, buttons);
+    QFETCH(MessageAnswer, escape);
+
+    QtMessageBoxes boxes;
+    QWidget parent;
+    parent.show();
+    QList<MessageAnswer> given;
+    boxes.open(&parent,
+               {"Cable not connected! Reconnect and click OK!",
+                buttons,
+                MessageIcon::None,
+                buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok},
+               [&](MessageAnswer answer) { given.append(answer); });
+    QMessageBox *box = shownBox();
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QVERIFY(box->isModal());
+    QVERIFY(given.isEmpty());
+
+    const QPointer<QMessageBox> gone(box);
+    boxes.withdraw();
+    QCOMPARE(given, QList<MessageAnswer>{escape});
+    QVERIFY(!shownBox());
+    QTRY_VERIFY(gone.isNull());
+    // Nothing is open any more: withdrawing again answers nothing.
+    boxes.withdraw();
+    QCOMPARE(given.size(), 1);
 }
 
 // Repeated presses of a key leave the message on screen; the same key pressed anew answers it.
@@ -92,11 +147,12 @@ void MessageBoxTest::repeatedKeysAnswerNothing()
         stayed = shownBox() == box && box->isVisible();
         key(box, Qt::Key(code), Press::Fresh, text);
     });
-    const MessageAnswer given = boxes.show(&parent,
-                                           {"Repeat an other chargment with the same file?",
-                                            MessageButtons::YesNo,
-                                            MessageIcon::None,
-                                            MessageAnswer::Yes});
+    const MessageAnswer given = answerTo(boxes,
+                                         &parent,
+                                         {"Repeat an other chargment with the same file?",
+                                          MessageButtons::YesNo,
+                                          MessageIcon::None,
+                                          MessageAnswer::Yes});
     QVERIFY2(stayed, "a repeated key answered the message");
     QCOMPARE(given, answer);
 }
@@ -110,7 +166,7 @@ void MessageBoxTest::heldEnterAnswersOneMessageOnly()
     parent.show();
 
     whenShown([](QMessageBox *box) { key(box, Qt::Key_Return, Press::Fresh, "\r"); });
-    QCOMPARE(boxes.show(&parent, {"Chargment successfully completed!"}), MessageAnswer::Ok);
+    QCOMPARE(answerTo(boxes, &parent, {"Chargment successfully completed!"}), MessageAnswer::Ok);
 
     bool stayed = false;
     whenShown([&](QMessageBox *box) {
@@ -121,11 +177,12 @@ void MessageBoxTest::heldEnterAnswersOneMessageOnly()
         // The technician reads the question and answers it.
         box->button(QMessageBox::No)->click();
     });
-    const MessageAnswer answer = boxes.show(&parent,
-                                            {"Repeat an other chargment with the same file?",
-                                             MessageButtons::YesNo,
-                                             MessageIcon::None,
-                                             MessageAnswer::Yes});
+    const MessageAnswer answer = answerTo(boxes,
+                                          &parent,
+                                          {"Repeat an other chargment with the same file?",
+                                           MessageButtons::YesNo,
+                                           MessageIcon::None,
+                                           MessageAnswer::Yes});
     QVERIFY2(stayed, "the held Enter answered the repeat question");
     QCOMPARE(answer, MessageAnswer::No);
 }
