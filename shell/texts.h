@@ -1,25 +1,13 @@
 #pragma once
 
+#include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_error.h"
 #include "kv402_version.h"
+#include "language/bilingual.h"
 
 #include <QString>
 
 namespace Kv402 {
-
-enum class Language { English, Italian };
-
-// A text in both interface languages. Some texts exist in Italian only and read the same in both.
-struct Bilingual
-{
-    const char *italian;
-    const char *english;
-
-    QString in(Language language) const
-    {
-        return QString::fromUtf8(language == Language::Italian ? italian : english);
-    }
-};
 
 // Every fixed text of the program, in one place. The spelling is the program's own.
 namespace Texts {
@@ -51,83 +39,13 @@ inline QString noDevices()
     return QStringLiteral("No devices");
 }
 
-inline constexpr Bilingual VersionNotAvailable{"Versione non disponibile", "Version not available"};
+inline constexpr Bilingual VersionNotAvailable = ChoiceTexts::VersionNotAvailable;
 inline constexpr Bilingual NothingSelected{"Non è stato selezionato alcun elemento",
                                            "It has't been selected any element"};
-// A catalogue failure in both languages; the placeholders are those of the English text
-// (catalogue/catalogue_error.h): %1 the catalogue, then the table, the field, the row or the
-// reason as the kind has them.
+// A catalogue failure in both languages, as the catalogue words it.
 inline Bilingual catalogueFailure(CatalogueError::Kind kind)
 {
-    using Kind = CatalogueError::Kind;
-    const char *english = CatalogueError::englishText(kind);
-    switch (kind) {
-    case Kind::CannotOpen:
-        return {"Impossibile aprire il catalogo \"%1\": %2.", english};
-    case Kind::NotRegularFile:
-        return {"Impossibile aprire il catalogo \"%1\": non è un file regolare.", english};
-    case Kind::InUse:
-        return {"Impossibile aprire il catalogo \"%1\": è in uso da parte di un altro programma "
-                "(KV402 Master è già in esecuzione?).",
-                english};
-    case Kind::CannotHold:
-        return {"Impossibile aprire il catalogo \"%1\" per uso esclusivo: %2.", english};
-    case Kind::CannotSetKey:
-        return {"Impossibile impostare la chiave del catalogo \"%1\": %2.", english};
-    case Kind::NotACatalogue:
-        return {"Impossibile aprire il catalogo \"%1\": il file non è un database di catalogo, "
-                "oppure la password del catalogo non lo apre.",
-                english};
-    case Kind::AccessTooNew:
-        return {"Impossibile aprire il catalogo \"%1\": è un database di Access 2007 o "
-                "successivo, che non può essere letto.",
-                english};
-    case Kind::TextsNotConvertible:
-        return {"Impossibile aprire il catalogo \"%1\": i suoi testi in %2 non possono essere "
-                "convertiti.",
-                english};
-    case Kind::CannotRead:
-        return {"Impossibile leggere il catalogo \"%1\": %2.", english};
-    case Kind::MissingTable:
-        return {"Il catalogo \"%1\" non ha la tabella \"%2\".", english};
-    case Kind::NoRows:
-        return {"La tabella \"%2\" del catalogo \"%1\" non ha righe.", english};
-    case Kind::MissingField:
-        return {"La tabella \"%2\" del catalogo \"%1\" non ha il campo \"%3\".", english};
-    case Kind::NoCurrentRow:
-        return {"Nessuna riga corrente da cui leggere il campo \"%3\" della tabella \"%2\" del "
-                "catalogo \"%1\".",
-                english};
-    case Kind::NullField:
-        return {"Il campo \"%3\" della riga %4 è vuoto (null) nella tabella \"%2\" del catalogo "
-                "\"%1\".",
-                english};
-    case Kind::FieldTooLong:
-        return {"Il campo \"%3\" della riga %4 è troppo lungo per essere letto nella tabella "
-                "\"%2\" del catalogo \"%1\".",
-                english};
-    case Kind::Damaged:
-        return {"Il catalogo \"%1\" è danneggiato e non può essere letto.", english};
-    case Kind::UnfinishedChange:
-        return {"Il catalogo \"%1\" ha accanto una modifica non terminata (%2): non è stato "
-                "chiuso correttamente; ripristinarlo dalla sua origine.",
-                english};
-    case Kind::StatementFailed:
-        return {"Catalogo \"%1\": %2.", english};
-    case Kind::ScriptLineRefused:
-        return {"riga %1: %2.", english};
-    case Kind::ScriptNotUtf8:
-        return {"riga %1: il testo non è UTF-8.", english};
-    case Kind::ScriptHoldsNul:
-        return {"riga %1: il testo contiene un carattere NUL.", english};
-    case Kind::BuildTargetNotRegularFile:
-        return {"Impossibile costruire il catalogo \"%1\": non è un file regolare.", english};
-    case Kind::BuildFailed:
-        return {"Impossibile costruire il catalogo \"%1\": %2", english};
-    case Kind::CannotWrite:
-        return {"Impossibile scrivere il catalogo \"%1\".", english};
-    }
-    return {english, english};
+    return CatalogueError::text(kind);
 }
 
 // Follows the catalogue failure when there is no catalogue at all: where the program looked and
@@ -163,9 +81,7 @@ inline constexpr Bilingual WrongChecksumQuestion{
 // Ends the list of lines when there are more than it shows.
 inline constexpr Bilingual MoreLines{"e altre", "and more"};
 // Send with a version and language that have no catalogue row: there is no data file to load.
-inline constexpr Bilingual
-    VersionNotInLanguage{"Questa versione non è disponibile in questa lingua",
-                         "This version is not available in this language"};
+inline constexpr Bilingual VersionNotInLanguage = ChoiceTexts::VersionNotInLanguage;
 inline constexpr Bilingual TerminalNotAnswering{"Il terminale non risponde",
                                                 "The terminal does not answer"};
 inline constexpr Bilingual LoadStopped{"Caricamento interrotto", "Load stopped"};
