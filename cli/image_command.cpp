@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "cli/save_file.h"
 
 #include "srecord/srecord_core.h"
@@ -50,11 +51,6 @@ Memory reserveMemory()
     madvise(start, HugePage, MADV_HUGEPAGE);
     std::fill_n(start, Image::Size, Image::Blank);
     return {{start, size_t(Image::Size)}, {start + PieceOffset, PieceSize}};
-}
-
-void printError(const std::string &text)
-{
-    std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
 std::string wrongChecksumSummary(const RecordReading &reading)
@@ -137,10 +133,10 @@ int writeImage(const std::string &source, const std::string &target)
     const std::string why = saveFile(target, memory.image.first(size_t(blocks) * Image::BlockSize));
     if (!why.empty())
         return cannotWrite(target, why);
-    std::printf("blocks: %d\nhighest index: 0x%X\nwrong checksums: %s\n",
-                blocks,
-                unsigned(reading.imageEnd),
-                wrongChecksumSummary(reading).c_str());
+    char highest[16];
+    std::snprintf(highest, sizeof highest, "0x%X", unsigned(reading.imageEnd));
+    printOut("blocks: " + std::to_string(blocks) + "\nhighest index: " + highest
+             + "\nwrong checksums: " + wrongChecksumSummary(reading) + '\n');
     return Success;
 }
 
@@ -157,7 +153,7 @@ int imageCommand(std::span<const char *const> arguments)
             continue;
         }
         if (argument == "--help" || argument == "-h") {
-            std::fputs(ImageUsage, stdout);
+            printOut(ImageUsage);
             return Success;
         }
         if (argument.starts_with('-') || !source.empty())

@@ -1,7 +1,7 @@
-#include "cli/ports_command.h"
+#include "cli/commands.h"
+#include "cli/output.h"
 
 #include "ports/port_identity.h"
-#include "cli/output.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -147,18 +147,10 @@ int portsCommand(const QStringList &arguments)
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("One JSON array of the ports."));
     parser.addOption(jsonOption);
-    const QCommandLineOption help = addHelpOption(parser);
-    if (!parser.parse(QStringList{QStringLiteral("kv402 ports")} + arguments)
-        || !parser.positionalArguments().isEmpty()) {
-        const QString why = parser.errorText().isEmpty()
-                                ? QStringLiteral("unexpected \"%1\"")
-                                      .arg(parser.positionalArguments().value(0))
-                                : parser.errorText();
-        printError(QStringLiteral("kv402 ports: %1\n").arg(why) + QString::fromLatin1(PortsUsage));
-        return Usage;
+    if (const std::optional<int> status
+        = parseOptions(parser, "kv402 ports", arguments, PortsUsage)) {
+        return *status;
     }
-    if (parser.isSet(help))
-        return printHelp(PortsUsage, parser);
     const bool asJson = parser.isSet(jsonOption);
     const QList<PortListing> ports = listPorts();
     if (asJson) {

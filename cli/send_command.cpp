@@ -1,4 +1,5 @@
-#include "cli/send_command.h"
+#include "cli/commands.h"
+#include "cli/output.h"
 
 #include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_constants.h"
@@ -11,8 +12,6 @@
 #include "ports/qt_serial_port.h"
 #include "simulator/simulated_terminal.h"
 #include "simulator/terminal_profiles.h"
-#include "cli/catalogue_command.h"
-#include "cli/output.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -46,7 +45,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int ExitSignalBase = 128;
 // Simulated terminals go beyond COM16, so that one process can simulate a whole production line.
 constexpr int MaxSimulatedPort = 64;
 // The longest --cable-wait: a day.
@@ -84,29 +82,9 @@ void printJson(const QJsonObject &object)
     flushOut();
 }
 
-// A name as a terminal shows it: control characters, which could move the cursor or end the
-// line, are written as \xHH, and a backslash is doubled so that the escapes stay unambiguous.
-QString printable(const QString &text)
-{
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t code = c.unicode();
-        if (code < 0x20 || code == 0x7F || (code >= 0x80 && code < 0xA0))
-            shown += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
-        else if (c == QLatin1Char('\\'))
-            shown += QStringLiteral("\\\\");
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 int usageError(const QString &why)
 {
-    printError(QStringLiteral("kv402 send: %1\n").arg(printable(why))
-               + QString::fromLatin1(SendUsage));
-    return Usage;
+    return Tool::usageError("kv402 send", why, SendUsage);
 }
 
 // A signal handler may only write to a descriptor; the event loop reads the other end.
@@ -646,7 +624,7 @@ private:
     int exitStatus() const
     {
         if (m_signal)
-            return ExitSignalBase + m_signal;
+            return SignalBase + m_signal;
         bool allCompleted = true;
         bool nothingSent = true;
         for (const std::unique_ptr<PortLoad> &load : m_loads) {
@@ -704,7 +682,7 @@ private:
             }
         }
         // Whatever was sent, output that could not be written is a failure of the command.
-        return finishOutput(status, QStringLiteral("kv402 send"));
+        return finishOutput(status, "kv402 send");
     }
 
     std::vector<Target> m_targets;
@@ -818,15 +796,8 @@ int sendCommand(const QStringList &arguments)
                        json,
                        record,
                        fast});
-    const QCommandLineOption help = addHelpOption(parser);
-
-    if (!parser.parse(QStringList{QStringLiteral("kv402 send")} + arguments))
-        return usageError(parser.errorText());
-    if (parser.isSet(help))
-        return printHelp(SendUsage, parser);
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(
-            QStringLiteral("unexpected \"%1\"").arg(parser.positionalArguments().first()));
+    if (const std::optional<int> status = parseOptions(parser, "kv402 send", arguments, SendUsage))
+        return *status;
     // An empty name names nothing: no file, no device, no port.
     for (const QCommandLineOption &option :
          {file, revision, version, language, catalogue, port, device, simulate, cableWait, record}) {
@@ -978,92 +949,6 @@ int sendCommand(const QStringList &arguments)
     tolerateClosedOutput();
     Send send(std::move(targets), options, LoadRecord(recordFile), checked);
     return send.run();
-}
-
-int recordCommand(const QStringList &arguments)
-{
-    QCommandLineParser parser;
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("The record as it is."));
-    const QCommandLineOption since(QStringLiteral("since"),
-                                   QStringLiteral("Loads from this date on."),
-                                   QStringLiteral("DATE"));
-    const QCommandLineOption record(QStringLiteral("record"),
-                                    QStringLiteral("The load record."),
-                                    QStringLiteral("FILE"));
-    parser.addOptions({json, since, record});
-    const QCommandLineOption help = addHelpOption(parser);
-    const QString usage = QString::fromLatin1(RecordUsage);
-    if (!parser.parse(QStringList{QStringLiteral("kv402 record")} + arguments)
-        || !parser.positionalArguments().isEmpty()) {
-        const QString why = parser.errorText().isEmpty()
-                                ? QStringLiteral("unexpected \"%1\"")
-                                      .arg(parser.positionalArguments().value(0))
-                                : parser.errorText();
-        printError(QStringLiteral("kv402 record: %1\n").arg(why) + usage);
-        return Usage;
-    }
-    if (parser.isSet(help))
-        return printHelp(RecordUsage, parser);
-    QDateTime from;
-    if (parser.isSet(since)) {
-        from = QDateTime::fromString(parser.value(since), Qt::ISODate);
-        if (!from.isValid())
-            from = QDateTime(QDate::fromString(parser.value(since), Qt::ISODate), QTime(0, 0));
-        if (!from.isValid()) {
-            printError(QStringLiteral("kv402 record: --since takes a date, YYYY-MM-DD\n") + usage);
-            return Usage;
-        }
-    }
-    const LoadRecord loadRecord(parser.isSet(record) ? parser.value(record)
-                                                     : LoadRecord::defaultFileName());
-    QString why;
-    QList<int> unreadable;
-    const QList<LoadRecordEntry> entries = loadRecord.read(&why, &unreadable);
-    if (!why.isEmpty()) {
-        printError(QStringLiteral("kv402 record: cannot read \"%1\": %2\n")
-                       .arg(loadRecord.fileName(), why));
-        return Failure;
-    }
-    if (!unreadable.isEmpty()) {
-        // A line cut short or garbled: the table goes on without it, but not unnoticed.
-        QStringList numbers;
-        for (const int number : std::as_const(unreadable))
-            numbers.append(QString::number(number));
-        printError(QStringLiteral("kv402 record: \"%1\": %2 %3 could not be read and %4 left out\n")
-                       .arg(loadRecord.fileName(),
-                            numbers.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
-                            numbers.join(QStringLiteral(", ")),
-                            numbers.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")));
-    }
-    if (!parser.isSet(json)) {
-        printOut(QStringLiteral("%1 %2 %3 %4 %5 %6\n")
-                     .arg(QStringLiteral("START"), -25)
-                     .arg(QStringLiteral("PORT"), -8)
-                     .arg(QStringLiteral("VERSION"), -10)
-                     .arg(QStringLiteral("OUTCOME"), -24)
-                     .arg(QStringLiteral("BLOCKS"), 11)
-                     .arg(QStringLiteral("FILE")));
-    }
-    for (const LoadRecordEntry &entry : entries) {
-        // Once the output has failed, the rest would be dropped anyway.
-        if (outputState() != OutputState::Good)
-            break;
-        if (from.isValid() && entry.started < from)
-            continue;
-        if (parser.isSet(json)) {
-            printOut(QString::fromUtf8(QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact))
-                     + QLatin1Char('\n'));
-            continue;
-        }
-        printOut(QStringLiteral("%1 %2 %3 %4 %5 %6\n")
-                     .arg(entry.started.toString(Qt::ISODate), -25)
-                     .arg(entry.port, -8)
-                     .arg(entry.version.isEmpty() ? QStringLiteral("-") : entry.version, -10)
-                     .arg(entry.outcome, -24)
-                     .arg(QStringLiteral("%1/%2").arg(entry.blocks).arg(entry.of), 11)
-                     .arg(entry.dataFile));
-    }
-    return Success;
 }
 
 } // namespace Kv402::Tool
