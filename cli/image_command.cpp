@@ -2,7 +2,10 @@
 #include "cli/output.h"
 #include "cli/save_file.h"
 
+#include "load/load_texts.h"
 #include "srecord/srecord_core.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -72,18 +75,27 @@ int usage()
     return Usage;
 }
 
-// Reads the data file as readDataFile() does, with the same failures.
-std::string readDataFile(const std::string &source, RecordReader &reader, std::span<char> piece)
+// Why a data file was not read: the problem, and the system's reason for a file that could not
+// be read.
+struct ReadFailure
+{
+    DataFileProblem problem = DataFileProblem::None;
+    std::string reason;
+};
+
+// Reads the data file as readDataFile() does, with the same failures; a malformed record is the
+// reader's.
+ReadFailure readDataFile(const std::string &source, RecordReader &reader, std::span<char> piece)
 {
     struct stat info;
     if (stat(source.c_str(), &info) != 0)
-        return fileFailure(source, DataFileProblem::FileMissing, {});
+        return {DataFileProblem::FileMissing, {}};
     // A device or a pipe could hold the reading for ever.
     if (!S_ISREG(info.st_mode))
-        return fileFailure(source, DataFileProblem::FileUnreadable, NotRegularFile);
+        return {DataFileProblem::FileUnreadable, std::string(NotRegularFile)};
     const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return fileFailure(source, DataFileProblem::FileUnreadable, std::strerror(errno));
+        return {DataFileProblem::FileUnreadable, std::strerror(errno)};
 
     ssize_t got = 0;
     while ((got = read(fd, piece.data(), piece.size())) != 0) {
@@ -95,9 +107,25 @@ std::string readDataFile(const std::string &source, RecordReader &reader, std::s
     const std::string why = got < 0 ? std::strerror(errno) : std::string();
     close(fd);
     if (!why.empty())
-        return fileFailure(source, DataFileProblem::FileUnreadable, why);
+        return {DataFileProblem::FileUnreadable, why};
     reader.finish();
-    return reader.reading().failure(source);
+    return {reader.reading().problem, {}};
+}
+
+// A data file that cannot be loaded, in the words of a load's message.
+void tellUnusable(const std::string &source,
+                  const ReadFailure &failure,
+                  const RecordReading &reading)
+{
+    const QString problem = dataFileProblemText(failure.problem,
+                                                reading.failureLine,
+                                                reading.failureColumn,
+                                                QString::fromLocal8Bit(failure.reason),
+                                                Language::English);
+    printError(QStringLiteral("kv402: ")
+               + LoadTexts::DataFileUnusable.in(Language::English)
+                     .arg(QFile::decodeName(source.c_str()), problem)
+               + QLatin1Char('\n'));
 }
 
 int cannotWrite(const std::string &target, const std::string &why)
@@ -117,15 +145,18 @@ int writeImage(const std::string &source, const std::string &target)
         return Failure;
     }
     RecordReader reader(memory.image);
-    const std::string failure = readDataFile(source, reader, memory.piece);
-    if (!failure.empty()) {
-        printError("kv402: " + failure + '\n');
+    const ReadFailure failure = readDataFile(source, reader, memory.piece);
+    const RecordReading &reading = reader.reading();
+    if (failure.problem != DataFileProblem::None) {
+        tellUnusable(source, failure, reading);
         return Failure;
     }
-    const RecordReading &reading = reader.reading();
     const int blocks = Image::blockCount(reading.anythingWritten, reading.imageEnd);
     if (blocks == 0) {
-        printError("kv402: The data file \"" + source + "\" holds no data to load.\n");
+        printError(
+            QStringLiteral("kv402: ")
+            + LoadTexts::NoDataToLoad.in(Language::English).arg(QFile::decodeName(source.c_str()))
+            + QLatin1Char('\n'));
         return Failure;
     }
 

@@ -147,8 +147,10 @@ int portsCommand(const QStringList &arguments)
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("One JSON array of the ports."));
     parser.addOption(jsonOption);
-    if (const std::optional<int> status
-        = parseOptions(parser, "kv402 ports", arguments, PortsUsage)) {
+    if (const std::optional<int> status = parseOptions(parser,
+                                                       "kv402 ports",
+                                                       arguments,
+                                                       PortsUsage)) {
         return *status;
     }
     const bool asJson = parser.isSet(jsonOption);

@@ -56,7 +56,9 @@ int recordCommand(const QStringList &arguments)
     if (parser.isSet(since)) {
         from = sinceDate(parser.value(since));
         if (!from.isValid())
-            return usageError(Command, QStringLiteral("--since takes a date, YYYY-MM-DD"), RecordUsage);
+            return usageError(Command,
+                              QStringLiteral("--since takes a date, YYYY-MM-DD"),
+                              RecordUsage);
     }
     const LoadRecord loadRecord(parser.isSet(record) ? parser.value(record)
                                                      : LoadRecord::defaultFileName());

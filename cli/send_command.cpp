@@ -8,6 +8,7 @@
 #include "link/link_constants.h"
 #include "load/load_record.h"
 #include "load/load_session.h"
+#include "load/load_texts.h"
 #include "ports/port_identity.h"
 #include "ports/qt_serial_port.h"
 #include "simulator/simulated_terminal.h"
@@ -122,7 +123,7 @@ QString messageText(const LoadMessage &message)
     case Kind::TerminalNotAnswering:
         return QStringLiteral("the terminal does not answer");
     case Kind::DataFileUnusable:
-        return message.sentence;
+        return loadMessageText(message, Language::English);
     case Kind::NoDataToLoad:
         return QStringLiteral("the data file \"%1\" holds no data to load").arg(message.file);
     case Kind::WrongChecksumQuestion: {
@@ -721,6 +722,32 @@ std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString &fileName)
     return std::pair{info.st_dev, info.st_ino};
 }
 
+// Why a load would refuse the data file, in the words of its message; empty when it is sent.
+QString refusal(const QString &dataFile, const DataFileReading &reading, bool acceptBadChecksums)
+{
+    using Kind = LoadMessage::Kind;
+    LoadMessage message{.file = dataFile};
+    if (!reading.ok()) {
+        message.kind = Kind::DataFileUnusable;
+        message.problem = reading.problem;
+        message.line = reading.failureLine;
+        message.column = reading.failureColumn;
+        message.reason = reading.fileError;
+    } else if (reading.image.blockCount() < 1) {
+        message.kind = Kind::NoDataToLoad;
+    } else if (reading.wrongChecksumCount > 0 && !acceptBadChecksums) {
+        // The question the load would ask, and how the command line answers it.
+        message.kind = Kind::WrongChecksumQuestion;
+        message.count = reading.wrongChecksumCount;
+        message.lines = reading.wrongChecksumLines;
+        return loadMessageText(message, Language::English)
+               + QStringLiteral(" --accept-bad-checksums answers yes.");
+    } else {
+        return {};
+    }
+    return loadMessageText(message, Language::English);
+}
+
 // Whether the default record has a folder to live in: without a home (a service started with an
 // empty environment) it would land at the root of the file system.
 bool defaultRecordHasAHome()
@@ -921,27 +948,9 @@ int sendCommand(const QStringList &arguments)
 
     // The data file is checked once before any port is touched.
     const auto checked = std::make_shared<const DataFileReading>(readDataFile(options.dataFile));
-    const DataFileReading &reading = *checked;
-    if (!reading.ok()) {
-        printError(QStringLiteral("kv402 send: %1\n").arg(printable(reading.failure)));
-        return NothingSent;
-    }
-    if (reading.image.blockCount() < 1) {
-        printError(QStringLiteral("kv402 send: the data file \"%1\" holds no data to load\n")
-                       .arg(printable(options.dataFile)));
-        return NothingSent;
-    }
-    if (reading.wrongChecksumCount > 0 && !options.acceptBadChecksums) {
-        QStringList lines;
-        for (const qint64 line : reading.wrongChecksumLines)
-            lines.append(QString::number(line));
-        if (reading.wrongChecksumCount > reading.wrongChecksumLines.size())
-            lines.append(QStringLiteral("more"));
-        printError(QStringLiteral("kv402 send: the data file \"%1\" has %2 records with a wrong "
-                                  "checksum (lines %3); --accept-bad-checksums loads it anyway\n")
-                       .arg(printable(options.dataFile))
-                       .arg(reading.wrongChecksumCount)
-                       .arg(lines.join(QStringLiteral(", "))));
+    if (const QString refused = refusal(options.dataFile, *checked, options.acceptBadChecksums);
+        !refused.isEmpty()) {
+        printError(QStringLiteral("kv402 send: %1\n").arg(printable(refused)));
         return NothingSent;
     }
 
