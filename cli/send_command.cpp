@@ -102,43 +102,29 @@ extern "C" void writeSignal(int signal)
 // recorded as for SIGINT and SIGTERM, never cut off unrecorded.
 constexpr std::array StoppingSignals{SIGINT, SIGTERM, SIGHUP};
 
-// The English words of a load's message, for the output.
-QString messageText(const LoadMessage &message)
+// The messages that say why a load did not complete: their words are its result's reason.
+bool explainsAnEnd(LoadMessage::Kind kind)
 {
     using Kind = LoadMessage::Kind;
-    switch (message.kind) {
-    case Kind::PortNotOpened:
-        if (message.openFailure.kind == PortOpenFailure::Kind::NoModemLines)
-            return QStringLiteral("the device has no RTS/CTS lines");
-        return message.openFailure.reason;
-    case Kind::PortStoppedWorking:
-        return message.reason.isEmpty() ? QStringLiteral("the port takes no more bytes")
-                                        : message.reason;
-    case Kind::CableNotConnected:
-        return QStringLiteral("cable not connected");
-    case Kind::PortOutOfOrder:
-        return QStringLiteral("10 rejected echoes of one block");
-    case Kind::FlashWriteError:
-        return QStringLiteral("the terminal could not write its flash");
-    case Kind::TerminalNotAnswering:
-        return QStringLiteral("the terminal does not answer");
+    switch (kind) {
+    case Kind::WrongChecksumQuestion:
     case Kind::DataFileUnusable:
-        return loadMessageText(message, Language::English);
     case Kind::NoDataToLoad:
-        return QStringLiteral("the data file \"%1\" holds no data to load").arg(message.file);
-    case Kind::WrongChecksumQuestion: {
-        QStringList lines;
-        for (const qint64 line : message.lines)
-            lines.append(QString::number(line));
-        if (message.count > message.lines.size())
-            lines.append(QStringLiteral("more"));
-        return QStringLiteral("the data file has %1 records with a wrong checksum (lines %2)")
-            .arg(message.count)
-            .arg(lines.join(QStringLiteral(", ")));
+    case Kind::NoPortSelected:
+    case Kind::PortNotOpened:
+    case Kind::CableNotConnected:
+    case Kind::PortOutOfOrder:
+    case Kind::FlashWriteError:
+    case Kind::TerminalNotAnswering:
+    case Kind::PortStoppedWorking:
+        return true;
+    case Kind::CheckCable:
+    case Kind::WrongChecksum:
+    case Kind::LoadCompleted:
+    case Kind::RepeatLoad:
+        break;
     }
-    default:
-        return {};
-    }
+    return false;
 }
 
 // What one port is: its name in the output and the device behind it, or a simulated terminal.
@@ -204,8 +190,8 @@ public:
     void ask(LoadSession *session, const LoadMessage &message) override
     {
         using Kind = LoadMessage::Kind;
-        if (const QString text = messageText(message); !text.isEmpty())
-            lastReason = text;
+        if (explainsAnEnd(message.kind))
+            lastReason = loadMessageText(message, Language::English);
         switch (message.kind) {
         case Kind::WrongChecksumQuestion:
             session->answer(m_options.acceptBadChecksums ? MessageAnswer::Yes : MessageAnswer::No);
@@ -300,12 +286,12 @@ QString catalogueDataFile(const QString &catalogue, const Options &options, QStr
         return {};
     }
     if (revision.message == RevisionChoice::Message::VersionNotAvailable) {
-        *why = QStringLiteral("Version not available");
+        *why = ChoiceTexts::VersionNotAvailable.in(Language::English);
         return {};
     }
     const VersionRows rows = choices.versionRows(options.version, options.language);
     if (!rows.found) {
-        *why = QStringLiteral("This version is not available in this language");
+        *why = ChoiceTexts::VersionNotInLanguage.in(Language::English);
         return {};
     }
     if (rows.dataFile.isEmpty()) {
@@ -675,8 +661,7 @@ private:
                                   .arg(printable(load->target.name()), -8)
                                   .arg(printable(load->target.device()), -24)
                                   .arg(result.outcome, -24)
-                                  .arg(QStringLiteral("%1/%2").arg(result.blocks).arg(result.of),
-                                       11)
+                                  .arg(QStringLiteral("%1/%2").arg(result.blocks).arg(result.of), 11)
                                   .arg(result.errors, 6)
                                   .arg(result.seconds, 8, 'f', 1));
                 }
@@ -830,8 +815,8 @@ int sendCommand(const QStringList &arguments)
          {file, revision, version, language, catalogue, port, device, simulate, cableWait, record}) {
         for (const QString &value : parser.values(option)) {
             if (value.isEmpty())
-                return usageError(
-                    QStringLiteral("--%1 takes a value that is not empty").arg(option.names().first()));
+                return usageError(QStringLiteral("--%1 takes a value that is not empty")
+                                      .arg(option.names().first()));
         }
     }
 
@@ -919,8 +904,7 @@ int sendCommand(const QStringList &arguments)
     // The record is appended to: it must never be a file the load reads, nor a device or a FIFO.
     const std::optional recordIdentity = fileIdentity(recordFile);
     if (recordIdentity && !QFileInfo(recordFile).isFile()) {
-        return usageError(
-            QStringLiteral("--record \"%1\" is not a regular file").arg(recordFile));
+        return usageError(QStringLiteral("--record \"%1\" is not a regular file").arg(recordFile));
     }
     if (recordIdentity && byCatalogue && recordIdentity == fileIdentity(parser.value(catalogue)))
         return usageError(QStringLiteral("--record names the catalogue"));
