@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 
+#include "load/load_texts.h"
 #include "ports/port_identity.h"
 
 #include <QCommandLineParser>
@@ -14,8 +15,6 @@ namespace Kv402::Tool {
 
 namespace {
 
-const char DialoutHint[] = "Only members of the group dialout may open serial ports: "
-                           "sudo usermod -aG dialout $USER, then log out and in again.\n";
 // Stands in the table for what the system does not know.
 const QLatin1StringView Unknown{"-"};
 
@@ -164,7 +163,7 @@ int portsCommand(const QStringList &arguments)
         return port.state == PortState::NoPermission;
     });
     if (denied)
-        printOut(QString::fromLatin1(DialoutHint));
+        printOut(PortTexts::DialoutHint.in(Language::English) + QLatin1Char('\n'));
     return Success;
 }
 
