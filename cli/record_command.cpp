@@ -67,7 +67,7 @@ int recordCommand(const QStringList &arguments)
     const QList<LoadRecordEntry> entries = loadRecord.read(&why, &unreadable);
     if (!why.isEmpty()) {
         printError(QStringLiteral("kv402 record: cannot read \"%1\": %2\n")
-                       .arg(loadRecord.fileName(), why));
+                       .arg(printable(loadRecord.fileName()), why));
         return Failure;
     }
     if (!unreadable.isEmpty()) {
@@ -76,7 +76,7 @@ int recordCommand(const QStringList &arguments)
         for (const int number : std::as_const(unreadable))
             numbers.append(QString::number(number));
         printError(QStringLiteral("kv402 record: \"%1\": %2 %3 could not be read and %4 left out\n")
-                       .arg(loadRecord.fileName(),
+                       .arg(printable(loadRecord.fileName()),
                             numbers.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
                             numbers.join(QStringLiteral(", ")),
                             numbers.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")));
@@ -100,12 +100,13 @@ int recordCommand(const QStringList &arguments)
                      + QLatin1Char('\n'));
             continue;
         }
+        // The record is text that anyone may have written: its names reach the terminal as text.
         printOut(tableLine(entry.started.toString(Qt::ISODate),
-                           entry.port,
-                           entry.version.isEmpty() ? QStringLiteral("-") : entry.version,
-                           entry.outcome,
+                           printable(entry.port),
+                           entry.version.isEmpty() ? QStringLiteral("-") : printable(entry.version),
+                           printable(entry.outcome),
                            QStringLiteral("%1/%2").arg(entry.blocks).arg(entry.of),
-                           entry.dataFile));
+                           printable(entry.dataFile)));
     }
     return Success;
 }
