@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 #include "cli/output.h"
-#include "cli/save_file.h"
 
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"

@@ -1,11 +1,11 @@
 #include "cli/commands.h"
 #include "cli/output.h"
-#include "cli/save_file.h"
 
 #include "load/load_texts.h"
 #include "srecord/srecord_core.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -128,6 +128,21 @@ void tellUnusable(const std::string &source,
                + QLatin1Char('\n'));
 }
 
+// Replaces target by bytes, whole or not at all: they go into a new file in the same folder, which
+// reaches the disk before it is renamed over target. A symbolic link is followed, and an existing
+// file keeps its permissions. Empty on success, otherwise why not.
+std::string save(const std::string &target, std::span<const char> bytes)
+{
+    QSaveFile file(QFile::decodeName(target.c_str()));
+    // Unbuffered: the image goes to the file in one write, not copied into a buffer first.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        && file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size())
+        && file.commit()) {
+        return {};
+    }
+    return file.errorString().toStdString();
+}
+
 int cannotWrite(const std::string &target, const std::string &why)
 {
     printError("kv402: cannot write \"" + target + "\": " + why + '\n');
@@ -161,7 +176,7 @@ int writeImage(const std::string &source, const std::string &target)
     }
 
     // The blocks are the first N * 256 bytes of the image, as the terminal receives them.
-    const std::string why = saveFile(target, memory.image.first(size_t(blocks) * Image::BlockSize));
+    const std::string why = save(target, memory.image.first(size_t(blocks) * Image::BlockSize));
     if (!why.empty())
         return cannotWrite(target, why);
     char highest[16];

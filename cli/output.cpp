@@ -2,10 +2,14 @@
 
 #include "cli/commands.h"
 
+#include "srecord/srecord_core.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <sys/stat.h>
 
 namespace Kv402::Tool {
 
@@ -104,6 +108,22 @@ int finishOutput(int status, std::string_view command)
 void tolerateClosedOutput()
 {
     closingTolerated = true;
+}
+
+std::string outputRefusal(const std::string &input, const std::string &output)
+{
+    struct stat existing;
+    if (stat(output.c_str(), &existing) != 0)
+        return {};
+    if (!S_ISREG(existing.st_mode))
+        return std::string(NotRegularFile);
+    // The same file under another name, through a link or a hard link, has the same identity.
+    struct stat source;
+    if (stat(input.c_str(), &source) == 0 && source.st_dev == existing.st_dev
+        && source.st_ino == existing.st_ino) {
+        return "it is the input file";
+    }
+    return {};
 }
 
 QString printable(const QString &text)

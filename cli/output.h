@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 // The standard streams of the commands. A write that fails is a failure of the command: a dump to
@@ -48,6 +49,11 @@ int finishOutput(int status, std::string_view command);
 // For a command whose output only accompanies its work (kv402 send, whose loads end as they
 // end): a reader that goes away no longer makes finishOutput() fail it.
 void tolerateClosedOutput();
+
+// Why a command that reads input must not write output, in a few words; empty when it may. An
+// output that exists must be a regular file, through any symbolic links (a device node or a FIFO
+// would be replaced by a plain file), and must not be the input itself under any name.
+std::string outputRefusal(const std::string &input, const std::string &output);
 
 // A name as a terminal shows it: control characters, which could move the cursor or end the
 // line, are written as \xHH, and a backslash is doubled so that the escapes stay unambiguous.
