@@ -53,7 +53,7 @@ int runPlain(int argc, char *argv[])
         return Success;
     }
     if (name == "--version" && argc == 2) {
-        printOut(std::string("kv402 " KV402_VERSION "\n"));
+        printOut("kv402 " KV402_VERSION "\n");
         return Success;
     }
     const Command *command = findCommand(name);
