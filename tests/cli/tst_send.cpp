@@ -785,17 +785,21 @@ void SendTest::eventsInTheirOrder_data()
     QTest::addColumn<QString>("profile");
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<int>("blocks");
+    // The window's message in English.
+    QTest::addColumn<QString>("reason");
 
     QTest::newRow("completed") << "healthy"
-                               << "completed" << 12;
+                               << "completed" << 12 << "";
     QTest::newRow("noisy line") << "noisy"
-                                << "completed" << 12;
+                                << "completed" << 12 << "";
     QTest::newRow("flash write error") << "flash-error"
-                                       << "flash-write-error" << 3;
-    QTest::newRow("silent terminal") << "silent"
-                                     << "terminal-not-answering" << 5;
+                                       << "flash-write-error" << 3 << "Errore su scrittura flash";
+    QTest::newRow("silent terminal")
+        << "silent"
+        << "terminal-not-answering" << 5 << "The terminal does not answer";
     QTest::newRow("no cable") << "no-cable"
-                              << "cable-not-connected" << 0;
+                              << "cable-not-connected" << 0
+                              << "Cable not connected! Reconnect and click OK!";
 }
 
 // What a script may rely on: a header; for each block any rejected events, then its block event
@@ -806,6 +810,7 @@ void SendTest::eventsInTheirOrder()
     QFETCH(QString, profile);
     QFETCH(QString, outcome);
     QFETCH(int, blocks);
+    QFETCH(QString, reason);
 
     Workspace workspace;
     workspace.writeFile("DATA.S28", dataFile(12));
@@ -853,6 +858,7 @@ void SendTest::eventsInTheirOrder()
     QCOMPARE(result.value("blocks").toInt(), blocks);
     QCOMPARE(result.value("of").toInt(), 12);
     QCOMPARE(result.contains("reason"), outcome != "completed");
+    QCOMPARE(result.value("reason").toString(), reason);
     // The result, then the summary.
     QCOMPARE(run.events.last().value("event").toString(), "summary");
     QCOMPARE(run.events.at(run.events.size() - 2).value("event").toString(), "result");
