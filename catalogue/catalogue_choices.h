@@ -11,6 +11,16 @@
 
 namespace Kv402 {
 
+// The messages of the choices, in both languages.
+namespace ChoiceTexts {
+// The revision offers no software: its first version is "0".
+inline constexpr Bilingual VersionNotAvailable{"Versione non disponibile", "Version not available"};
+// The version has no row in the language: there is no data file to load.
+inline constexpr Bilingual
+    VersionNotInLanguage{"Questa versione non è disponibile in questa lingua",
+                         "This version is not available in this language"};
+} // namespace ChoiceTexts
+
 // What a list holds after a choice: its entries, and the selected one (-1 for none).
 struct ListContent
 {

@@ -1,10 +1,10 @@
-#include "cli/catalogue_command.h"
+#include "cli/commands.h"
+#include "cli/output.h"
 
 #include "catalogue/catalogue_db.h"
 #include "catalogue/catalogue_error.h"
 #include "catalogue/catalogue_sql.h"
 #include "srecord/srecord_core.h"
-#include "cli/save_file.h"
 
 #include <QFile>
 

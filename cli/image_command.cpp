@@ -1,7 +1,11 @@
 #include "cli/commands.h"
-#include "cli/save_file.h"
+#include "cli/output.h"
 
+#include "load/load_texts.h"
 #include "srecord/srecord_core.h"
+
+#include <QFile>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -52,11 +56,6 @@ Memory reserveMemory()
     return {{start, size_t(Image::Size)}, {start + PieceOffset, PieceSize}};
 }
 
-void printError(const std::string &text)
-{
-    std::fwrite(text.data(), 1, text.size(), stderr);
-}
-
 std::string wrongChecksumSummary(const RecordReading &reading)
 {
     std::string summary = std::to_string(reading.wrongChecksumCount);
@@ -76,18 +75,27 @@ int usage()
     return Usage;
 }
 
-// Reads the data file as readDataFile() does, with the same failures.
-std::string readDataFile(const std::string &source, RecordReader &reader, std::span<char> piece)
+// Why a data file was not read: the problem, and the system's reason for a file that could not
+// be read.
+struct ReadFailure
+{
+    DataFileProblem problem = DataFileProblem::None;
+    std::string reason;
+};
+
+// Reads the data file as readDataFile() does, with the same failures; a malformed record is the
+// reader's.
+ReadFailure readDataFile(const std::string &source, RecordReader &reader, std::span<char> piece)
 {
     struct stat info;
     if (stat(source.c_str(), &info) != 0)
-        return fileFailure(source, DataFileProblem::FileMissing, {});
+        return {DataFileProblem::FileMissing, {}};
     // A device or a pipe could hold the reading for ever.
     if (!S_ISREG(info.st_mode))
-        return fileFailure(source, DataFileProblem::FileUnreadable, NotRegularFile);
+        return {DataFileProblem::FileUnreadable, std::string(NotRegularFile)};
     const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return fileFailure(source, DataFileProblem::FileUnreadable, std::strerror(errno));
+        return {DataFileProblem::FileUnreadable, std::strerror(errno)};
 
     ssize_t got = 0;
     while ((got = read(fd, piece.data(), piece.size())) != 0) {
@@ -99,9 +107,40 @@ std::string readDataFile(const std::string &source, RecordReader &reader, std::s
     const std::string why = got < 0 ? std::strerror(errno) : std::string();
     close(fd);
     if (!why.empty())
-        return fileFailure(source, DataFileProblem::FileUnreadable, why);
+        return {DataFileProblem::FileUnreadable, why};
     reader.finish();
-    return reader.reading().failure(source);
+    return {reader.reading().problem, {}};
+}
+
+// A data file that cannot be loaded, in the words of a load's message.
+void tellUnusable(const std::string &source,
+                  const ReadFailure &failure,
+                  const RecordReading &reading)
+{
+    const QString problem = dataFileProblemText(failure.problem,
+                                                reading.failureLine,
+                                                reading.failureColumn,
+                                                QString::fromLocal8Bit(failure.reason),
+                                                Language::English);
+    printError(QStringLiteral("kv402: ")
+               + LoadTexts::DataFileUnusable.in(Language::English)
+                     .arg(QFile::decodeName(source.c_str()), problem)
+               + QLatin1Char('\n'));
+}
+
+// Replaces target by bytes, whole or not at all: they go into a new file in the same folder, which
+// reaches the disk before it is renamed over target. A symbolic link is followed, and an existing
+// file keeps its permissions. Empty on success, otherwise why not.
+std::string save(const std::string &target, std::span<const char> bytes)
+{
+    QSaveFile file(QFile::decodeName(target.c_str()));
+    // Unbuffered: the image goes to the file in one write, not copied into a buffer first.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        && file.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size())
+        && file.commit()) {
+        return {};
+    }
+    return file.errorString().toStdString();
 }
 
 int cannotWrite(const std::string &target, const std::string &why)
@@ -121,26 +160,29 @@ int writeImage(const std::string &source, const std::string &target)
         return Failure;
     }
     RecordReader reader(memory.image);
-    const std::string failure = readDataFile(source, reader, memory.piece);
-    if (!failure.empty()) {
-        printError("kv402: " + failure + '\n');
+    const ReadFailure failure = readDataFile(source, reader, memory.piece);
+    const RecordReading &reading = reader.reading();
+    if (failure.problem != DataFileProblem::None) {
+        tellUnusable(source, failure, reading);
         return Failure;
     }
-    const RecordReading &reading = reader.reading();
     const int blocks = Image::blockCount(reading.anythingWritten, reading.imageEnd);
     if (blocks == 0) {
-        printError("kv402: The data file \"" + source + "\" holds no data to load.\n");
+        printError(
+            QStringLiteral("kv402: ")
+            + LoadTexts::NoDataToLoad.in(Language::English).arg(QFile::decodeName(source.c_str()))
+            + QLatin1Char('\n'));
         return Failure;
     }
 
     // The blocks are the first N * 256 bytes of the image, as the terminal receives them.
-    const std::string why = saveFile(target, memory.image.first(size_t(blocks) * Image::BlockSize));
+    const std::string why = save(target, memory.image.first(size_t(blocks) * Image::BlockSize));
     if (!why.empty())
         return cannotWrite(target, why);
-    std::printf("blocks: %d\nhighest index: 0x%X\nwrong checksums: %s\n",
-                blocks,
-                unsigned(reading.imageEnd),
-                wrongChecksumSummary(reading).c_str());
+    char highest[16];
+    std::snprintf(highest, sizeof highest, "0x%X", unsigned(reading.imageEnd));
+    printOut("blocks: " + std::to_string(blocks) + "\nhighest index: " + highest
+             + "\nwrong checksums: " + wrongChecksumSummary(reading) + '\n');
     return Success;
 }
 
@@ -157,7 +199,7 @@ int imageCommand(std::span<const char *const> arguments)
             continue;
         }
         if (argument == "--help" || argument == "-h") {
-            std::fputs(ImageUsage, stdout);
+            printOut(ImageUsage);
             return Success;
         }
         if (argument.starts_with('-') || !source.empty())

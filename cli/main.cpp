@@ -1,102 +1,82 @@
-// kv402: runs the image command itself and hands every other command to kv402-catalogue, which
-// holds the commands that need Qt. Without the libraries of Qt, SQLCipher and libmdb the tool
-// starts in a fraction of the time, which counts when a build script turns many data files into
-// images.
+// kv402: the command line of KV402 Master. The commands are looked up in one table; kv402 image,
+// the help and the version run before any Qt object is made, since build scripts start the
+// image command many times over and Qt's application object would cost more than the image.
 
 #include "cli/commands.h"
+#include "cli/output.h"
 
 #include "kv402_version.h"
 
-#include <cerrno>
-#include <climits>
+#include <QCoreApplication>
+
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 
 using namespace Kv402::Tool;
 
 namespace {
 
-// KV402_HELPER names the program with the other commands; it lies beside kv402 in the build
-// folder and, once installed, in KV402_HELPER_FOLDER, relative to kv402's folder.
-constexpr std::string_view Helper = KV402_HELPER;
-constexpr std::string_view InstalledHelperFolder = KV402_HELPER_FOLDER;
-
-// The folder of the running program, wherever it was started from; empty if it cannot be told.
-std::string programFolder()
+struct Command
 {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-    if (length <= 0 || size_t(length) >= sizeof path)
-        return {};
-    const std::string_view program(path, size_t(length));
-    return std::string(program.substr(0, program.rfind('/')));
+    std::string_view name;
+    // Runs with the arguments as the system gave them, before any Qt object is made.
+    int (*plain)(std::span<const char *const> arguments);
+    // Runs inside the application object.
+    int (*inApplication)(const QStringList &arguments);
+};
+
+constexpr Command Commands[] = {
+    {"catalogue", nullptr, catalogueCommand},
+    {"image", imageCommand, nullptr},
+    {"send", nullptr, sendCommand},
+    {"record", nullptr, recordCommand},
+    {"ports", nullptr, portsCommand},
+};
+
+const Command *findCommand(std::string_view name)
+{
+    for (const Command &command : Commands) {
+        if (command.name == name)
+            return &command;
+    }
+    return nullptr;
 }
 
-int runHelper(char *argv[])
+int runPlain(int argc, char *argv[])
 {
-    const std::string folder = programFolder();
-    if (folder.empty()) {
-        std::fprintf(stderr, "kv402: cannot tell where it is installed: %s\n", std::strerror(errno));
-        return Failure;
+    const std::string_view name = argc > 1 ? argv[1] : "";
+    if (name == "--help" || name == "-h") {
+        printOut(Kv402::toolUsage());
+        return Success;
     }
-    const std::string beside = folder + '/' + std::string(Helper);
-    const std::string installed = folder + '/' + std::string(InstalledHelperFolder) + '/'
-                                  + std::string(Helper);
-    for (const std::string &path : {beside, installed}) {
-        execv(path.c_str(), argv);
-        if (errno != ENOENT) {
-            std::fprintf(stderr,
-                         "kv402: cannot start \"%s\": %s\n",
-                         path.c_str(),
-                         std::strerror(errno));
-            return Failure;
-        }
+    if (name == "--version" && argc == 2) {
+        printOut("kv402 " KV402_VERSION "\n");
+        return Success;
     }
-    std::fprintf(stderr,
-                 "kv402: the program that runs this command is missing: neither \"%s\" nor "
-                 "\"%s\" exists\n",
-                 beside.c_str(),
-                 installed.c_str());
-    return Failure;
-}
-
-// Flushes and closes standard output after a command run here, and returns the exit status to
-// use: status as it is when all output was written; Failure in place of Success when the reader
-// went away (quietly) or a write failed (saying so on standard error).
-int finishOutput(int status, const char *command)
-{
-    const bool failedBefore = std::ferror(stdout) != 0;
-    errno = 0;
-    if (std::fclose(stdout) == 0 && !failedBefore)
-        return status;
-    const int error = errno;
-    // A reader that went away wants no more: no message.
-    if (error != EPIPE) {
-        std::fprintf(stderr,
-                     "%s: cannot write the output: %s\n",
-                     command,
-                     error != 0 ? std::strerror(error) : "a write failed");
+    const Command *command = findCommand(name);
+    if (!command) {
+        printError(Kv402::toolUsage());
+        return Usage;
     }
-    return status == Success ? Failure : status;
+    return command->plain({argv + 2, size_t(argc - 2)});
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
-    const bool image = argc > 1 && std::strcmp(argv[1], "image") == 0;
-    if (!version && !image)
-        return runHelper(argv);
-    // A closed pipe ends the output, not the program: the failed write tells.
+    // A reader that goes away (kv402 record | head -1) ends the output, not the program: the
+    // write fails with EPIPE and the command stops printing.
     std::signal(SIGPIPE, SIG_IGN);
-    if (version) {
-        std::printf("kv402 %s\n", KV402_VERSION);
-        return finishOutput(Success, "kv402");
+    const Command *command = argc > 1 ? findCommand(argv[1]) : nullptr;
+    if (!command || command->plain) {
+        const std::string name = command ? "kv402 " + std::string(command->name) : "kv402";
+        return finishOutput(runPlain(argc, argv), name);
     }
-    return finishOutput(imageCommand({argv + 2, size_t(argc - 2)}), "kv402 image");
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments().mid(2);
+    return finishOutput(command->inApplication(arguments), "kv402 " + std::string(command->name));
 }

@@ -1,7 +1,8 @@
-#include "cli/ports_command.h"
-
-#include "ports/port_identity.h"
+#include "cli/commands.h"
 #include "cli/output.h"
+
+#include "load/load_texts.h"
+#include "ports/port_identity.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -14,8 +15,6 @@ namespace Kv402::Tool {
 
 namespace {
 
-const char DialoutHint[] = "Only members of the group dialout may open serial ports: "
-                           "sudo usermod -aG dialout $USER, then log out and in again.\n";
 // Stands in the table for what the system does not know.
 const QLatin1StringView Unknown{"-"};
 
@@ -147,18 +146,12 @@ int portsCommand(const QStringList &arguments)
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("One JSON array of the ports."));
     parser.addOption(jsonOption);
-    const QCommandLineOption help = addHelpOption(parser);
-    if (!parser.parse(QStringList{QStringLiteral("kv402 ports")} + arguments)
-        || !parser.positionalArguments().isEmpty()) {
-        const QString why = parser.errorText().isEmpty()
-                                ? QStringLiteral("unexpected \"%1\"")
-                                      .arg(parser.positionalArguments().value(0))
-                                : parser.errorText();
-        printError(QStringLiteral("kv402 ports: %1\n").arg(why) + QString::fromLatin1(PortsUsage));
-        return Usage;
+    if (const std::optional<int> status = parseOptions(parser,
+                                                       "kv402 ports",
+                                                       arguments,
+                                                       PortsUsage)) {
+        return *status;
     }
-    if (parser.isSet(help))
-        return printHelp(PortsUsage, parser);
     const bool asJson = parser.isSet(jsonOption);
     const QList<PortListing> ports = listPorts();
     if (asJson) {
@@ -170,7 +163,7 @@ int portsCommand(const QStringList &arguments)
         return port.state == PortState::NoPermission;
     });
     if (denied)
-        printOut(QString::fromLatin1(DialoutHint));
+        printOut(PortTexts::DialoutHint.in(Language::English) + QLatin1Char('\n'));
     return Success;
 }
 

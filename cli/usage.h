@@ -5,9 +5,8 @@
 #include <string_view>
 
 // The usage of every kv402 command, in one place: each command's --help and usage errors, and
-// kv402 --help, which is made of them all. Plain text, for the kv402 program without Qt as well.
-// (In Kv402 rather than Kv402::Tool, so that a command's own constant of the same name, where one
-// is left, still takes precedence inside Kv402::Tool.)
+// kv402 --help, which is made of them all. Plain text: the help and kv402 image are answered
+// before any Qt object is made.
 namespace Kv402 {
 
 inline constexpr char CatalogueUsage[] = "Usage: kv402 catalogue build SOURCE.sql CATALOGUE\n"

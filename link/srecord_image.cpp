@@ -11,22 +11,18 @@ namespace {
 // Small enough to stay in the cache, large enough for few reads.
 constexpr qsizetype FilePieceSize = 64 * 1024;
 
-DataFileReading fileFailure(const QString &fileName, DataFileProblem problem, const QString &why)
+DataFileReading fileFailure(DataFileProblem problem, const QString &why = {})
 {
     DataFileReading reading;
     reading.problem = problem;
-    if (problem == DataFileProblem::FileUnreadable)
-        reading.fileError = why;
-    reading.failure = QString::fromStdString(
-        fileFailure(fileName.toStdString(), problem, why.toStdString()));
+    reading.fileError = why;
     return reading;
 }
 
 } // namespace
 
-DataTextReader::DataTextReader(const QString &fileName)
-    : m_fileName(fileName)
-    , m_records({m_reading.image.bytes.data(), size_t(m_reading.image.bytes.size())})
+DataTextReader::DataTextReader()
+    : m_records({m_reading.image.bytes.data(), size_t(m_reading.image.bytes.size())})
 {}
 
 bool DataTextReader::add(QByteArrayView piece)
@@ -46,14 +42,12 @@ DataFileReading DataTextReader::finish()
     m_reading.problem = records.problem;
     m_reading.failureLine = records.failureLine;
     m_reading.failureColumn = records.failureColumn;
-    if (!records.ok())
-        m_reading.failure = QString::fromStdString(records.failure(m_fileName.toStdString()));
     return std::move(m_reading);
 }
 
-DataFileReading readDataText(QByteArrayView text, const QString &fileName)
+DataFileReading readDataText(QByteArrayView text)
 {
-    DataTextReader reader(fileName);
+    DataTextReader reader;
     reader.add(text);
     DataFileReading reading = reader.finish();
     if (reading.ok()) {
@@ -67,17 +61,15 @@ DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *s
 {
     const QFileInfo info(fileName);
     if (!info.exists())
-        return fileFailure(fileName, DataFileProblem::FileMissing, {});
+        return fileFailure(DataFileProblem::FileMissing);
     // A device or a pipe could hold the reading for ever.
     if (!info.isFile())
-        return fileFailure(fileName,
-                           DataFileProblem::FileUnreadable,
-                           QString::fromUtf8(NotRegularFile));
+        return fileFailure(DataFileProblem::FileUnreadable, QString::fromUtf8(NotRegularFile));
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return fileFailure(fileName, DataFileProblem::FileUnreadable, file.errorString());
+        return fileFailure(DataFileProblem::FileUnreadable, file.errorString());
 
-    DataTextReader reader(fileName);
+    DataTextReader reader;
     // The hash is of the very bytes the image is made of: the file may change meanwhile.
     QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray piece(FilePieceSize, Qt::Uninitialized);
@@ -94,7 +86,7 @@ DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *s
             break;
     }
     if (got < 0)
-        return fileFailure(fileName, DataFileProblem::FileUnreadable, file.errorString());
+        return fileFailure(DataFileProblem::FileUnreadable, file.errorString());
     DataFileReading reading = reader.finish();
     if (reading.ok())
         reading.sha256 = QString::fromLatin1(hash.result().toHex());

@@ -44,9 +44,7 @@ struct DataFileReading
     // file holds by the time anyone looks again. Empty unless the whole file was read.
     QString sha256{};
 
-    // Empty on success; otherwise one English sentence that names the file, the line and what is
-    // wrong. The window words its own message from the fields below.
-    QString failure{};
+    // What is wrong, where, and why; the load's messages word it (load/load_texts.h).
     DataFileProblem problem = DataFileProblem::None;
     // The 1-based line of the malformed record; 0 when the failure is not about a line.
     qint64 failureLine = 0;
@@ -66,8 +64,7 @@ struct DataFileReading
 class DataTextReader
 {
 public:
-    // fileName only names the file in the failure sentence.
-    explicit DataTextReader(const QString &fileName);
+    DataTextReader();
 
     // Reads the next piece. Returns false once the reading has failed; later pieces are ignored.
     bool add(QByteArrayView piece);
@@ -76,7 +73,6 @@ public:
     DataFileReading finish();
 
 private:
-    QString m_fileName;
     DataFileReading m_reading;
     // Reads into m_reading.image.
     RecordReader m_records;
@@ -86,7 +82,7 @@ private:
 // current directory. A stop request, when given, ends the reading between two pieces of the file:
 // a file of gigabytes takes seconds.
 DataFileReading readDataFile(const QString &fileName, const std::atomic<bool> *stop = nullptr);
-// Reads the text of a data file held in memory; fileName only names it in the failure sentence.
-DataFileReading readDataText(QByteArrayView text, const QString &fileName);
+// Reads the text of a data file held in memory.
+DataFileReading readDataText(QByteArrayView text);
 
 } // namespace Kv402

@@ -13,8 +13,9 @@ namespace Kv402 {
 enum class MessageButtons { Ok, OkCancel, YesNo };
 enum class MessageAnswer { Ok, Cancel, Yes, No };
 
-// Something a load has to tell the user or ask. It carries what happened and its arguments; the
-// words are the window's (or the command line's), in their language.
+// Something a load has to tell the user or ask. It carries what happened and its arguments; its
+// words are loadMessageText()'s (load/load_texts.h), in the window's language or, on the command
+// line, in English.
 struct LoadMessage
 {
     enum class Kind {
@@ -54,8 +55,6 @@ struct LoadMessage
     int column = 0;
     // The system's reason: why a file could not be read, or why a port stopped working.
     QString reason = {};
-    // DataFileUnusable: the whole problem in one English sentence, for logs and the command line.
-    QString sentence = {};
     // WrongChecksumQuestion: how many records, and the lines of the first ones.
     qsizetype count = 0;
     QList<qint64> lines = {};

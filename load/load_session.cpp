@@ -210,7 +210,6 @@ LoadOutcome LoadSession::oneRun(bool *again)
         unusable.line = reading.failureLine;
         unusable.column = reading.failureColumn;
         unusable.reason = reading.fileError;
-        unusable.sentence = reading.failure;
         tell(unusable);
         return LoadOutcome::Refused;
     }

@@ -23,10 +23,6 @@ add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/ch
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
     DESTINATION ${doc_folder}
     COMPONENT ${debian_component} EXCLUDE_FROM_ALL)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-    RENAME ${PROJECT_NAME}
-    COMPONENT ${debian_component} EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 # Everything cmake --install puts, then the Debian files.

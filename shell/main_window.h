@@ -2,6 +2,7 @@
 
 #include "load/load_prompts.h"
 #include "load/load_session.h"
+#include "load/load_texts.h"
 #include "link/terminal_link.h"
 #include "shell/load_display.h"
 #include "shell/message_box.h"
@@ -36,12 +37,6 @@ class MessageBoxes;
 class SerialPortFactory;
 struct RevisionChoice;
 struct VersionRows;
-
-// A load's message in the interface language; deniedPorts are the ports that exist but that
-// this user may not open, which a load without a port names.
-QString loadMessageText(const LoadMessage &message,
-                        Language language,
-                        const QStringList &deniedPorts = {});
 
 // The program's one working window. Its controls carry the names by which the whole program,
 // and its tests, know them.

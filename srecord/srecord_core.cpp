@@ -35,22 +35,6 @@ bool isLineEnd(char c)
     return c == '\r' || c == '\n';
 }
 
-std::string hexAddress(std::int32_t address)
-{
-    static constexpr char Digits[] = "0123456789ABCDEF";
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), Digits[address % 16]);
-        address /= 16;
-    } while (address > 0);
-    return "0x" + digits;
-}
-
-std::string quoted(std::string_view fileName)
-{
-    return "The data file \"" + std::string(fileName) + '"';
-}
-
 } // namespace
 
 struct RecordReader::Record
@@ -71,39 +55,6 @@ struct RecordReader::Record
     // The decoded body bytes: address, data, checksum.
     std::array<std::uint8_t, MaxCount> body;
 };
-
-std::string RecordReading::failure(std::string_view fileName) const
-{
-    const std::string file = quoted(fileName);
-    const std::string line = std::to_string(failureLine);
-    switch (problem) {
-    case DataFileProblem::NotHexDigit:
-        return file + " has a character that is not a hex digit at line " + line + ", column "
-               + std::to_string(failureColumn) + '.';
-    case DataFileProblem::LineTooShort:
-        return file + " has a record at line " + line
-               + " that ends before its count says it should.";
-    case DataFileProblem::CountBelowFour:
-        return file + " has a record at line " + line + " whose count is below 4.";
-    case DataFileProblem::BeyondMemory:
-        return file + " has data at line " + line + " for address "
-               + hexAddress(Image::BaseAddress + failureIndex)
-               + ", beyond the terminal's memory, which ends at "
-               + hexAddress(Image::BaseAddress + Image::SendableEnd - 1) + '.';
-    case DataFileProblem::None:
-    case DataFileProblem::FileMissing:
-    case DataFileProblem::FileUnreadable:
-        break;
-    }
-    return {};
-}
-
-std::string fileFailure(std::string_view fileName, DataFileProblem problem, std::string_view why)
-{
-    if (problem == DataFileProblem::FileMissing)
-        return quoted(fileName) + " does not exist.";
-    return quoted(fileName) + " cannot be read: " + std::string(why) + '.';
-}
 
 RecordReader::RecordReader(std::span<char> image)
     : m_image(image)

@@ -1,8 +1,8 @@
 #pragma once
 
 // The reading of S-record data files in plain C++, without Qt: the program's reader
-// (srecord_image.h) wraps it, and the kv402 tool uses it alone, so that turning a data file into
-// an image loads none of Qt's libraries.
+// (srecord_image.h) wraps it, and kv402 image reads with it before any Qt object is made. It tells
+// what is wrong with a file; the words are the load layer's (load/load_texts.h).
 
 #include <array>
 #include <cstddef>
@@ -143,13 +143,7 @@ struct RecordReading
     std::int32_t failureIndex = 0;
 
     bool ok() const { return problem == DataFileProblem::None; }
-    // Empty when ok(); otherwise one English sentence that names the file, the line and what is
-    // wrong.
-    std::string failure(std::string_view fileName) const;
 };
-
-// The English sentence for a file that is missing (why is then unused) or cannot be read.
-std::string fileFailure(std::string_view fileName, DataFileProblem problem, std::string_view why);
 
 // How many lines of wrong checksums a reading keeps and the user is shown.
 inline constexpr std::size_t ListedWrongChecksums = 10;

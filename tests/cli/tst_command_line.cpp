@@ -5,8 +5,8 @@
 #include "srecord_text.h"
 #include "workspace.h"
 
-#include "load/load_record.h"
 #include "cli/usage.h"
+#include "load/load_record.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -264,6 +264,13 @@ void CommandLineTest::record_data()
         << one + '\n' + halfLine + two + '\n' + halfLine << QStringList{"--json"} << 0
         << QStringList{"COM1", "COM2"}
         << record + "lines 2, 4 could not be read and are left out\n";
+    // A name of the record reaches the terminal as text: it neither ends the line nor moves the
+    // cursor.
+    const QByteArray named = line("CO\nM\x1b[2J7") + '\n';
+    QTest::newRow("control characters in a name")
+        << named << QStringList{} << 0 << QStringList{"CO\\x0aM\\x1b[2J7"} << QString();
+    QTest::newRow("control characters in a name, as JSON")
+        << named << QStringList{"--json"} << 0 << QStringList{"CO\nM\x1b[2J7"} << QString();
     QTest::newRow("no record") << QByteArray() << QStringList{} << 1 << QStringList{}
                                << "kv402 record: cannot read \"loads.jsonl\": No such file or "
                                   "directory\n";

@@ -6,9 +6,9 @@
 
 #include "catalogue/exclusive_hold.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -101,10 +101,7 @@ QList<QJsonObject> recordLines(const QString &file)
 class Watched
 {
 public:
-    explicit Watched(const QStringList &arguments)
-    {
-        m_process.start(KV402_TOOL, arguments);
-    }
+    explicit Watched(const QStringList &arguments) { m_process.start(KV402_TOOL, arguments); }
     ~Watched()
     {
         if (m_process.state() != QProcess::NotRunning) {
@@ -142,8 +139,7 @@ public:
             m_process.kill();
         m_process.waitForFinished();
         read();
-        m_run.exitCode = m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode()
-                                                                         : -1;
+        m_run.exitCode = m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
         m_run.err = QString::fromUtf8(m_process.readAllStandardError());
         return m_run;
     }
@@ -338,7 +334,9 @@ void SendTest::deviceByStablePath()
     QCOMPARE(result.value("device").toString(), "/dev/null");
     QCOMPARE(result.value("outcome").toString(), "port-not-opened");
     // Said for what it is, not as the system's "Inappropriate ioctl for device".
-    QCOMPARE(result.value("reason").toString(), "it is not a serial device");
+    QCOMPARE(result.value("reason").toString(),
+             "Cannot open the serial port " + link
+                 + ": system error on /dev/null (it is not a serial device)");
     QCOMPARE(run.resultOf("COM1").value("outcome").toString(), "completed");
 }
 
@@ -458,8 +456,7 @@ void SendTest::wrongUsage_data()
                                                        "--port",
                                                        "COM1"}
                                         << "";
-    QTest::newRow("catalogue half named") << QStringList{"--revision", "1", "--port", "COM1"}
-                                          << "";
+    QTest::newRow("catalogue half named") << QStringList{"--revision", "1", "--port", "COM1"} << "";
     QTest::newRow("no such port") << QStringList{"--file", "D.S28", "--port", "COM17"} << "COM17";
     QTest::newRow("no such profile")
         << QStringList{"--file", "D.S28", "--simulate", "COM1=grumpy"} << "--simulate";
@@ -475,8 +472,8 @@ void SendTest::wrongUsage_data()
     QTest::newRow("cable wait not a number")
         << QStringList{"--file", "D.S28", "--port", "COM1", "--cable-wait", "soon"}
         << "--cable-wait";
-    QTest::newRow("unknown option") << QStringList{"--file", "D.S28", "--port", "COM1", "--slow"}
-                                    << "slow";
+    QTest::newRow("unknown option")
+        << QStringList{"--file", "D.S28", "--port", "COM1", "--slow"} << "slow";
     // Values that cannot mean anything.
     for (const char *seconds : {"inf", "nan", "1e308", "-1", "86400.5"}) {
         QTest::addRow("cable wait %s", seconds)
@@ -487,9 +484,13 @@ void SendTest::wrongUsage_data()
         << QStringList{"--file", "D.S28", "--port", "COM1", "--device", "/dev/ttyS0"}
         << "/dev/ttyS0";
     QTest::newRow("empty device") << QStringList{"--file", "D.S28", "--device", ""} << "--device";
-    QTest::newRow("empty record")
-        << QStringList{"--file", "D.S28", "--simulate", "COM1=healthy", "--record", ""}
-        << "--record";
+    QTest::newRow("empty record") << QStringList{"--file",
+                                                 "D.S28",
+                                                 "--simulate",
+                                                 "COM1=healthy",
+                                                 "--record",
+                                                 ""}
+                                  << "--record";
     QTest::newRow("empty file") << QStringList{"--file", "", "--simulate", "COM1=healthy"}
                                 << "--file";
     QTest::newRow("simulated beyond the range")
@@ -784,12 +785,21 @@ void SendTest::eventsInTheirOrder_data()
     QTest::addColumn<QString>("profile");
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<int>("blocks");
+    // The window's message in English.
+    QTest::addColumn<QString>("reason");
 
-    QTest::newRow("completed") << "healthy" << "completed" << 12;
-    QTest::newRow("noisy line") << "noisy" << "completed" << 12;
-    QTest::newRow("flash write error") << "flash-error" << "flash-write-error" << 3;
-    QTest::newRow("silent terminal") << "silent" << "terminal-not-answering" << 5;
-    QTest::newRow("no cable") << "no-cable" << "cable-not-connected" << 0;
+    QTest::newRow("completed") << "healthy"
+                               << "completed" << 12 << "";
+    QTest::newRow("noisy line") << "noisy"
+                                << "completed" << 12 << "";
+    QTest::newRow("flash write error") << "flash-error"
+                                       << "flash-write-error" << 3 << "Errore su scrittura flash";
+    QTest::newRow("silent terminal")
+        << "silent"
+        << "terminal-not-answering" << 5 << "The terminal does not answer";
+    QTest::newRow("no cable") << "no-cable"
+                              << "cable-not-connected" << 0
+                              << "Cable not connected! Reconnect and click OK!";
 }
 
 // What a script may rely on: a header; for each block any rejected events, then its block event
@@ -800,6 +810,7 @@ void SendTest::eventsInTheirOrder()
     QFETCH(QString, profile);
     QFETCH(QString, outcome);
     QFETCH(int, blocks);
+    QFETCH(QString, reason);
 
     Workspace workspace;
     workspace.writeFile("DATA.S28", dataFile(12));
@@ -847,6 +858,7 @@ void SendTest::eventsInTheirOrder()
     QCOMPARE(result.value("blocks").toInt(), blocks);
     QCOMPARE(result.value("of").toInt(), 12);
     QCOMPARE(result.contains("reason"), outcome != "completed");
+    QCOMPARE(result.value("reason").toString(), reason);
     // The result, then the summary.
     QCOMPARE(run.events.last().value("event").toString(), "summary");
     QCOMPARE(run.events.at(run.events.size() - 2).value("event").toString(), "result");

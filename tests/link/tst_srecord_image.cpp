@@ -2,6 +2,7 @@
 #include "workspace.h"
 
 #include "link/srecord_image.h"
+#include "load/load_texts.h"
 
 #include <QFile>
 #include <QProcess>
@@ -287,9 +288,9 @@ void SrecordImageTest::reading()
     QFETCH(int, blocks);
     QFETCH(Lines, wrongChecksums);
 
-    const DataFileReading reading = readDataText(text, QStringLiteral("DATA.S28"));
-    QVERIFY2(reading.ok(), qPrintable(reading.failure));
+    const DataFileReading reading = readDataText(text);
     QCOMPARE(reading.problem, DataFileProblem::None);
+    QVERIFY(reading.ok());
     QVERIFY2(reading.image.bytes == blankImageWith(writes),
              firstDifference(reading.image.bytes, blankImageWith(writes)).constData());
     QCOMPARE(reading.image.imageEnd, end);
@@ -348,17 +349,27 @@ void SrecordImageTest::malformed()
     QFETCH(qint64, line);
     QFETCH(int, column);
 
-    const DataFileReading reading = readDataText(text, QStringLiteral("KV10ENG.S28"));
+    const DataFileReading reading = readDataText(text);
     QVERIFY(!reading.ok());
     QCOMPARE(reading.problem, problem);
     QCOMPARE(reading.failureLine, line);
     QCOMPARE(reading.failureColumn, column);
-    QVERIFY2(reading.failure.contains(QStringLiteral("\"KV10ENG.S28\"")),
-             qPrintable(reading.failure));
-    QVERIFY2(reading.failure.contains(QStringLiteral("line %1").arg(line)),
-             qPrintable(reading.failure));
-    if (column > 0)
-        QVERIFY(reading.failure.contains(QStringLiteral("column %1").arg(column)));
+    // The message names the line, and the column of a character that is not a hex digit, in
+    // both languages.
+    const LoadMessage told{.kind = LoadMessage::Kind::DataFileUnusable,
+                           .file = QStringLiteral("/srv/KV10ENG.S28"),
+                           .problem = reading.problem,
+                           .line = reading.failureLine,
+                           .column = reading.failureColumn};
+    const QString english = loadMessageText(told, Language::English);
+    const QString italian = loadMessageText(told, Language::Italian);
+    QVERIFY2(english.contains(QStringLiteral("/srv/KV10ENG.S28")), qPrintable(english));
+    QVERIFY2(english.contains(QStringLiteral("line %1").arg(line)), qPrintable(english));
+    QVERIFY2(italian.contains(QStringLiteral("riga %1").arg(line)), qPrintable(italian));
+    if (column > 0) {
+        QVERIFY2(english.contains(QStringLiteral("column %1").arg(column)), qPrintable(english));
+        QVERIFY2(italian.contains(QStringLiteral("colonna %1").arg(column)), qPrintable(italian));
+    }
     // Nothing of a failed reading may reach the terminal.
     QVERIFY(reading.image.bytes == QByteArray(Image::Size, Image::Blank));
     QCOMPARE(reading.image.blockCount(), 0);
@@ -376,17 +387,19 @@ void SrecordImageTest::piecesGiveTheSameReading_data()
 void SrecordImageTest::piecesGiveTheSameReading()
 {
     QFETCH(QByteArray, text);
-    const DataFileReading whole = readDataText(text, QStringLiteral("F"));
+    const DataFileReading whole = readDataText(text);
 
     const auto check = [&](const QList<QByteArrayView> &pieces, const char *how) {
-        DataTextReader reader(QStringLiteral("F"));
+        DataTextReader reader;
         for (QByteArrayView piece : pieces)
             reader.add(piece);
         const DataFileReading reading = reader.finish();
         QVERIFY2(reading.image.bytes == whole.image.bytes, how);
         QCOMPARE(reading.image.imageEnd, whole.image.imageEnd);
         QCOMPARE(reading.wrongChecksumLines, whole.wrongChecksumLines);
-        QCOMPARE(reading.failure, whole.failure);
+        QCOMPARE(reading.problem, whole.problem);
+        QCOMPARE(reading.failureLine, whole.failureLine);
+        QCOMPARE(reading.failureColumn, whole.failureColumn);
     };
 
     const QByteArrayView view(text);
@@ -410,7 +423,8 @@ void SrecordImageTest::wholeImageFromFile()
                             + "S804300000CB\r\n");
 
     const DataFileReading reading = readDataFile(QStringLiteral("FULL.S28"));
-    QVERIFY2(reading.ok(), qPrintable(reading.failure));
+    QCOMPARE(reading.problem, DataFileProblem::None);
+    QVERIFY(reading.ok());
     QCOMPARE(reading.image.blockCount(), Image::MaxBlocks);
     QCOMPARE(reading.image.imageEnd, Image::SendableEnd - 1);
     QVERIFY(reading.image.bytes.startsWith(data));
@@ -463,10 +477,18 @@ void SrecordImageTest::fileFailures()
         QCOMPARE(reading.image.bytes.left(4), QByteArray("here"));
         return;
     }
-    QVERIFY2(reading.failure.contains(QLatin1Char('"') + name + QLatin1Char('"')),
-             qPrintable(reading.failure));
     QCOMPARE(reading.image.blockCount(), 0);
     QCOMPARE(reading.fileError.isEmpty(), problem == DataFileProblem::FileMissing);
+    // What the message says of the file: that it does not exist, or the system's reason.
+    const QString told = dataFileProblemText(reading.problem,
+                                             reading.failureLine,
+                                             reading.failureColumn,
+                                             reading.fileError,
+                                             Language::English);
+    if (problem == DataFileProblem::FileMissing)
+        QCOMPARE(told, QStringLiteral("the file does not exist"));
+    else
+        QVERIFY2(told.contains(reading.fileError), qPrintable(told));
 }
 
 void SrecordImageTest::imageTool_data()
@@ -492,12 +514,13 @@ void SrecordImageTest::imageTool_data()
         << QByteArray("blocks: 2\n");
     QTest::newRow("malformed") << "\r\n" + s2Record(0x300000, "abc").replace(10, 1, "g") << toOut
                                << 1 << QByteArray("old")
-                               << QByteArray("\"DATA.S28\" has a character that is not a hex "
-                                             "digit at line 2, column 11");
+                               << QByteArray("The data file DATA.S28 cannot be loaded: line 2, "
+                                             "column 11: not a hex digit");
     QTest::newRow("no data") << s2Record(0x200000, "abc") << toOut << 1 << QByteArray("old")
                              << QByteArray("holds no data");
-    QTest::newRow("missing file") << QByteArray() << QStringList{"NONE.S28", "-o", "out.bin"} << 1
-                                  << QByteArray("old") << QByteArray("\"NONE.S28\" does not exist");
+    QTest::newRow("missing file")
+        << QByteArray() << QStringList{"NONE.S28", "-o", "out.bin"} << 1 << QByteArray("old")
+        << QByteArray("The data file NONE.S28 cannot be loaded: the file does not exist");
     QTest::newRow("no output named") << twoBlocks << QStringList{"DATA.S28"} << 2
                                      << QByteArray("old") << QByteArray("Usage: kv402 image");
     QTest::newRow("two data files") << twoBlocks << QStringList{"DATA.S28", "DATA.S28", "-o", "x"}

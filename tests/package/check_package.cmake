@@ -76,7 +76,6 @@ set(expected_files
     usr/bin/kv402master
     usr/bin/kv402master-demo
     usr/bin/kv402
-    usr/libexec/kv402master/kv402-catalogue
     usr/share/applications/kv402master.desktop
     usr/share/icons/hicolor/64x64/apps/kv402master.png
     usr/share/kv402master/help/kv402.hlp
@@ -118,10 +117,14 @@ run(0 version errors ${root}/usr/bin/kv402 --version)
 if(NOT version STREQUAL "kv402 ${VERSION}\n" OR NOT errors STREQUAL "")
     list(APPEND failures "kv402 --version printed \"${version}\" and \"${errors}\"")
 endif()
-# kv402 hands its other commands to the packaged helper, which loads Qt, SQLCipher and libmdb.
 run(2 output usage ${root}/usr/bin/kv402)
 if(NOT usage MATCHES "^Usage: kv402 ")
-    list(APPEND failures "the packaged kv402-catalogue did not answer: ${usage}")
+    list(APPEND failures "the packaged kv402 printed no usage: ${usage}")
+endif()
+# The commands that load Qt, SQLCipher and libmdb run against the system's libraries.
+run(2 output catalogue_usage ${root}/usr/bin/kv402 catalogue)
+if(NOT catalogue_usage MATCHES "^Usage: kv402 catalogue ")
+    list(APPEND failures "the packaged kv402 cannot run its catalogue command: ${catalogue_usage}")
 endif()
 
 # The manual pages read without complaint, and kv402(1) shows every usage line the tool prints.

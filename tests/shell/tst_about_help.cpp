@@ -1,5 +1,6 @@
 #include "started_window.h"
 
+#include "load/load_texts.h"
 #include "shell/about_window.h"
 #include "shell/editable_list.h"
 #include "shell/fonts.h"
@@ -717,15 +718,28 @@ void AboutHelpTest::shippedHelpFiles()
 
     // Every message the program can show, and the Stop button, as the program shows them in this
     // language; the parts around the blanks filled in at run time.
-    const Bilingual messages[]
-        = {Texts::VersionNotAvailable, Texts::NothingSelected,       Texts::CheckCable,
-           Texts::WrongChecksum,       Texts::WrongChecksumQuestion, Texts::CableNotConnected,
-           Texts::PortOutOfOrder,      Texts::FlashWriteError,       Texts::LoadCompleted,
-           Texts::RepeatLoad,          Texts::TerminalNotAnswering,  Texts::LoadStopped,
-           Texts::StopAndExit,         Texts::StopCaption,           Texts::NoPortSelected,
-           Texts::PortOpenFailed,      Texts::VersionNotInLanguage,  Texts::PortWithoutModemLines,
-           Texts::PortsDenied,         Texts::DialoutHint,           Texts::DataFileUnusable,
-           Texts::NoDataToLoad};
+    const Bilingual messages[] = {Texts::VersionNotAvailable,
+                                  Texts::NothingSelected,
+                                  LoadTexts::CheckCable,
+                                  LoadTexts::WrongChecksum,
+                                  LoadTexts::WrongChecksumQuestion,
+                                  LoadTexts::CableNotConnected,
+                                  LoadTexts::PortOutOfOrder,
+                                  LoadTexts::FlashWriteError,
+                                  LoadTexts::LoadCompleted,
+                                  LoadTexts::RepeatLoad,
+                                  LoadTexts::TerminalNotAnswering,
+                                  Texts::LoadStopped,
+                                  Texts::StopAndExit,
+                                  Texts::StopCaption,
+                                  LoadTexts::NoPortSelected,
+                                  PortTexts::OpenFailed,
+                                  Texts::VersionNotInLanguage,
+                                  PortTexts::WithoutModemLines,
+                                  LoadTexts::PortsDenied,
+                                  PortTexts::DialoutHint,
+                                  LoadTexts::DataFileUnusable,
+                                  LoadTexts::NoDataToLoad};
     for (const Bilingual &message : messages) {
         for (const QString &part : message.in(language).split(QRegularExpression("%\\d"))) {
             if (part.trimmed().size() > 3)
