@@ -9,6 +9,8 @@
 #include "ports/qt_serial_port.h"
 #include "simulator/simulated_terminal.h"
 
+#include "pseudo_terminal.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -89,54 +91,7 @@ MemoryImage imageOf(int blocks)
     return image;
 }
 
-// A pseudo-terminal pair: the slave side is the PC's serial device, the master side the cable's
-// far end.
-class PseudoTerminal
-{
-public:
-    PseudoTerminal()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            return;
-        termios tio;
-        ::tcgetattr(m_master, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_master, TCSANOW, &tio);
-        const QString slave = QString::fromLocal8Bit(::ptsname(m_master));
-        struct stat status;
-        if (::stat(QFile::encodeName(slave).constData(), &status) != 0)
-            return;
-        m_device = status.st_rdev;
-        m_slave = slave;
-    }
-    ~PseudoTerminal()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-
-    bool isValid() const { return !m_slave.isEmpty(); }
-    int master() const { return m_master; }
-    QString slavePath() const { return m_slave; }
-    dev_t slaveDevice() const { return m_device; }
-
-    // Whether a descriptor of this process still holds the slave side.
-    bool slaveOpen() const
-    {
-        const QDir descriptors(QStringLiteral("/proc/self/fd"));
-        for (const QFileInfo &entry : descriptors.entryInfoList(QDir::System | QDir::Files)) {
-            if (entry.symLinkTarget() == m_slave)
-                return true;
-        }
-        return false;
-    }
-
-private:
-    int m_master = -1;
-    QString m_slave;
-    dev_t m_device = 0;
-};
+using Kv402::Test::PseudoTerminal;
 
 // The terminal's end of the cable: the pseudo-terminal's master side, served by a thread of its
 // own for one session. It hands the PC's bytes and RTS writes to a simulated terminal in the

@@ -3,6 +3,8 @@
 #include "ports/qt_serial_port.h"
 #include "ports/serial_port.h"
 
+#include "pseudo_terminal.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLoggingCategory>
@@ -38,57 +40,7 @@ QByteArray allByteValues()
     return bytes;
 }
 
-// A pseudo-terminal pair whose master end stands for the device at the other end of the cable.
-class PseudoTerminal
-{
-public:
-    PseudoTerminal()
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            return;
-        termios tio;
-        ::tcgetattr(m_master, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(m_master, TCSANOW, &tio);
-        m_slave = QString::fromLocal8Bit(::ptsname(m_master));
-    }
-    ~PseudoTerminal()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-
-    bool isValid() const { return !m_slave.isEmpty(); }
-    int master() const { return m_master; }
-    QString slavePath() const { return m_slave; }
-
-    bool write(const QByteArray &bytes) const
-    {
-        return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-
-    QByteArray read(qsizetype count) const
-    {
-        QByteArray bytes;
-        const QDeadlineTimer deadline(WaitMsecs);
-        while (bytes.size() < count && !deadline.hasExpired()) {
-            pollfd fd{m_master, POLLIN, 0};
-            if (::poll(&fd, 1, int(deadline.remainingTime())) <= 0)
-                break;
-            char buffer[512];
-            const ssize_t got = ::read(m_master, buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            bytes.append(buffer, got);
-        }
-        return bytes;
-    }
-
-private:
-    int m_master = -1;
-    QString m_slave;
-};
+using Kv402::Test::PseudoTerminal;
 
 // COM1 standing for a device of the test's choosing.
 PortAddress deviceAt(const QString &path)
@@ -437,7 +389,7 @@ void SerialPortTest::bytesPassUnchangedBothWays()
     QVERIFY(port.write(bytes));
     QVERIFY(port.waitForWritten(WaitMsecs));
     QCOMPARE(port.bytesToWrite(), 0);
-    QCOMPARE(terminal.read(bytes.size()), bytes);
+    QCOMPARE(terminal.read(bytes.size(), WaitMsecs), bytes);
 
     QVERIFY(terminal.write(bytes));
     QVERIFY(port.waitForAvailable(bytes.size(), WaitMsecs));
@@ -585,7 +537,7 @@ void SerialPortTest::deviceWithoutLowLatencyStillOpens()
     QVERIFY2(port.open(settingsOf(QStringLiteral("19200,o,8,1")), &failure), qPrintable(failure.reason));
     QVERIFY(port.write(QByteArray("\x00\xFF", 2)));
     QVERIFY(port.waitForWritten(WaitMsecs));
-    QCOMPARE(terminal.read(2), QByteArray("\x00\xFF", 2));
+    QCOMPARE(terminal.read(2, WaitMsecs), QByteArray("\x00\xFF", 2));
     port.close();
 }
 
