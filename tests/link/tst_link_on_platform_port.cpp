@@ -3,6 +3,7 @@
 // outcome, the bytes and RTS writes the terminal gets, and the port closed with its settings as
 // it found them.
 
+#include "test_image.h"
 #include "pty_modem_lines.h"
 
 #include "link/terminal_link.h"
@@ -79,17 +80,7 @@ QStringList describe(const std::vector<serial_struct> &serials)
     return described;
 }
 
-// An image of whole blocks whose bytes differ from block to block and take every value.
-MemoryImage imageOf(int blocks)
-{
-    MemoryImage image;
-    const qsizetype size = qsizetype(blocks) * Image::BlockSize;
-    for (qsizetype i = 0; i < size; ++i)
-        image.bytes[i] = char((i * 7 + i / Image::BlockSize) & 0xFF);
-    image.imageEnd = qint32(size - 1);
-    image.anythingWritten = true;
-    return image;
-}
+using Kv402::Test::imageOf;
 
 using Kv402::Test::PseudoTerminal;
 

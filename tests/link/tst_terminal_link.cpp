@@ -1,3 +1,5 @@
+#include "test_image.h"
+
 #include "link/terminal_link.h"
 #include "simulator/simulated_terminal.h"
 
@@ -27,17 +29,7 @@ constexpr int HeaderTransmission = SimulatedTerminal::Header;
 const LineSettings SlowLineSettings{10, LineSettings::Parity::Odd, 8, LineSettings::StopBits::One};
 constexpr std::chrono::milliseconds SlowCharacter{1100};
 
-// An image of whole blocks whose bytes differ from block to block and take every value.
-MemoryImage imageOf(int blocks)
-{
-    MemoryImage image;
-    const qsizetype size = qsizetype(blocks) * Image::BlockSize;
-    for (qsizetype i = 0; i < size; ++i)
-        image.bytes[i] = char((i * 7 + i / Image::BlockSize) & 0xFF);
-    image.imageEnd = qint32(size - 1);
-    image.anythingWritten = true;
-    return image;
-}
+using Kv402::Test::imageOf;
 
 std::set<SimulatedTerminal::Attempt> attemptsOf(int transmission, int first, int last)
 {
