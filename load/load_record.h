@@ -18,6 +18,8 @@ struct LoadRecordEntry
     QDateTime ended;
     QString user;
     QString host;
+    // The program that made the load: "kv402master", "kv402 send", "kv402station".
+    QString program;
     // "COM3", or the device path a load was given.
     QString port;
     // The device, with the USB serial number where it is known.
@@ -31,6 +33,8 @@ struct LoadRecordEntry
     int blocks = 0;
     int of = 0;
     int errors = 0;
+    // The unit's serial number, where the technician gave one (the station); empty otherwise.
+    QString unitSerial;
     // One of the names outcomeName() gives.
     QString outcome;
 

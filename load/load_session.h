@@ -19,6 +19,16 @@ class QThread;
 
 namespace Kv402 {
 
+// How the first run of a session waits for its terminal.
+enum class TerminalWait {
+    // Not at all: the link looks at CTS and tells when there is no cable.
+    None,
+    // Until a terminal is on the cable (CTS high), the port held open; nothing is asked.
+    Present,
+    // Until the terminal on the cable has gone (CTS low), then until the next one has come.
+    Next,
+};
+
 // What a load needs: the data file and the port. The questions of a load are answered by the
 // LoadPrompts the session is given: a person in the window, the options on the command line.
 struct LoadRequest
@@ -30,6 +40,8 @@ struct LoadRequest
     // Before a repeated run, wait for the loaded terminal to go (CTS low) and the next to come
     // (CTS high): a production line loads one terminal after another on the same port.
     bool waitForNextTerminal = false;
+    // Before the first run: a station loads whatever terminal is plugged in, without a question.
+    TerminalWait firstWait = TerminalWait::None;
     // The data file as already read and checked, for the first run: loads on many ports share
     // one reading. Every later run reads the file again, as a run without it does.
     std::shared_ptr<const DataFileReading> firstReading;
@@ -78,6 +90,9 @@ public:
     void answer(MessageAnswer answer);
 
 Q_SIGNALS:
+    // The session waits for its terminal: for the one on the cable to go (Next), then for one to
+    // come (Present). Before the first run as the request asks, and before every repeated run.
+    void waiting(Kv402::TerminalWait wait);
     // A run begins: the data file is read next. After the reminder, and again for every run.
     void runStarting();
     // Every event of the link, as it happens.
@@ -133,3 +148,4 @@ private:
 } // namespace Kv402
 
 Q_DECLARE_METATYPE(Kv402::LoadOutcome)
+Q_DECLARE_METATYPE(Kv402::TerminalWait)
