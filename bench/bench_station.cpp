@@ -1,0 +1,190 @@
+// The station window, offscreen, with 16 armed simulated terminals paced at 19200 baud, 64 blocks
+// each, plugged in together: each load's time against the wire time, the longest stall of the
+// window's event loop while they run, and the processor time of the whole process against the
+// wall time.
+
+#include "link/link_constants.h"
+#include "load/load_record.h"
+#include "simulator/simulated_terminal.h"
+#include "station/station_loads.h"
+#include "stationui/station_services.h"
+#include "stationui/station_window.h"
+#include "window_bench.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include <sys/resource.h>
+
+namespace {
+
+constexpr int Terminals = 16;
+constexpr int Blocks = 64;
+constexpr int RecordBytes = 32;
+constexpr double LoadGoal = 1.02;
+constexpr qint64 StallGoalMs = 50;
+constexpr double CpuGoal = 0.03;
+// The beat whose lateness shows the event loop's stalls.
+constexpr int BeatMs = 5;
+
+QByteArray hex(quint8 byte)
+{
+    return QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+}
+
+// S2 records of 32 bytes from 0x300000 on, with their checksums.
+QByteArray dataFile()
+{
+    QByteArray text;
+    for (int address = 0x300000; address < 0x300000 + Blocks * 256; address += RecordBytes) {
+        QByteArray record;
+        const int count = RecordBytes + 4;
+        quint32 sum = count + (address >> 16 & 0xFF) + (address >> 8 & 0xFF) + (address & 0xFF);
+        record += "S2" + hex(quint8(count)) + hex(quint8(address >> 16)) + hex(quint8(address >> 8))
+                  + hex(quint8(address));
+        for (int i = 0; i < RecordBytes; ++i) {
+            const quint8 byte = quint8(address + i * 13);
+            sum += byte;
+            record += hex(byte);
+        }
+        text += record + hex(quint8(~sum)) + "\r\n";
+    }
+    return text;
+}
+
+double processSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariable("QT_QPA_PLATFORM", "offscreen").toUtf8());
+    QApplication app(argc, argv);
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("DATA.S28"));
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(dataFile()) < 0)
+        return 1;
+    out.close();
+    QDir::setCurrent(dir.path());
+
+    Kv402::SimulatedPorts ports;
+    QList<std::shared_ptr<Kv402::SimulatedTerminal>> terminals;
+    for (int n = 1; n <= Terminals; ++n) {
+        Kv402::SimulatedTerminal::Options options;
+        options.paced = true;
+        options.cableConnected = false;
+        terminals.append(std::make_shared<Kv402::SimulatedTerminal>(options));
+        ports.attach(n, terminals.last());
+    }
+    Kv402::FactoryPortLister lister(ports);
+    Kv402::Bench::NoMessages messages;
+    const QString record = dir.filePath(QStringLiteral("loads.jsonl"));
+    Kv402::StationWindow window(
+        {&messages, &ports, &lister, nullptr, nullptr, {}, record, QStringLiteral("bench")});
+    window.start();
+    window.show();
+    window.chooseFile(file, {});
+    for (int n = 1; n <= Terminals; ++n) {
+        if (!window.armPort(Kv402::portName(n))) {
+            std::fprintf(stderr, "COM%d could not be armed\n", n);
+            return 1;
+        }
+    }
+
+    // The event loop's beat: how late each one comes is how long the loop was held up.
+    QElapsedTimer sinceBeat;
+    qint64 longestStall = 0;
+    QTimer beat;
+    beat.setTimerType(Qt::PreciseTimer);
+    beat.setInterval(BeatMs);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, sinceBeat.restart() - BeatMs);
+    });
+
+    QElapsedTimer wall;
+    double cpuStart = 0;
+    QTimer::singleShot(500, [&] {
+        // Every terminal is plugged in at once.
+        wall.start();
+        cpuStart = processSeconds();
+        sinceBeat.start();
+        beat.start();
+        for (const auto &terminal : terminals)
+            terminal->setCableConnected(true);
+    });
+    QTimer done;
+    done.setInterval(100);
+    QObject::connect(&done, &QTimer::timeout, [&] {
+        if (!wall.isValid())
+            return;
+        for (int n = 1; n <= Terminals; ++n) {
+            const auto state = window.loads().tile(Kv402::portName(n)).state;
+            if (state == Kv402::TileView::State::Loading
+                || state == Kv402::TileView::State::WaitingForTerminal)
+                return;
+        }
+        app.quit();
+    });
+    done.start();
+    app.exec();
+    beat.stop();
+    const double wallSeconds = wall.elapsed() / 1000.0;
+    const double cpu = processSeconds() - cpuStart;
+    window.stopAll();
+
+    const qint64 characters = 2 * Kv402::Link::HeaderSize + Kv402::Link::StatusSize
+                              + qint64(Blocks)
+                                    * (2 * Kv402::Link::BlockSize + Kv402::Link::StatusSize);
+    const double wire
+        = std::chrono::duration<double>(characters * Kv402::Link::Line.characterTime()).count();
+
+    std::printf("kv402station: %d armed simulated terminals at 19200 baud, %d blocks each, "
+                "offscreen\n",
+                Terminals,
+                Blocks);
+    std::printf("  one load's wire time %8.3f s\n", wire);
+    const QList<Kv402::LoadRecordEntry> loads = Kv402::LoadRecord(record).read();
+    double worst = 0;
+    for (const Kv402::LoadRecordEntry &load : loads) {
+        const double seconds = load.started.msecsTo(load.ended) / 1000.0;
+        worst = std::max(worst, seconds / wire);
+        std::printf("  %-5s %-10s %8.3f s = %.4f x wire time\n",
+                    qPrintable(load.port),
+                    qPrintable(load.outcome),
+                    seconds,
+                    seconds / wire);
+    }
+    std::printf("  loads recorded       %8lld of %d\n", qint64(loads.size()), Terminals);
+    std::printf("  slowest load         %.4f x wire time (goal <= %.2f) %s\n",
+                worst,
+                LoadGoal,
+                loads.size() == Terminals && worst <= LoadGoal ? "met" : "MISSED");
+    std::printf("  longest stall        %8lld ms of the event loop (goal < %lld ms) %s\n",
+                longestStall,
+                StallGoalMs,
+                longestStall < StallGoalMs ? "met" : "MISSED");
+    std::printf("  CPU time             %8.3f s over %.3f s = %.2f %% of one core (goal < %.0f %%) "
+                "%s\n",
+                cpu,
+                wallSeconds,
+                100 * cpu / wallSeconds,
+                100 * CpuGoal,
+                cpu / wallSeconds < CpuGoal ? "met" : "MISSED");
+    return 0;
+}
