@@ -65,9 +65,10 @@ struct StationLoads::Port final : public LoadPrompts
     std::optional<LinkOutcome> lastOutcome;
     // The wait the session is in, or was started with.
     TerminalWait stage = TerminalWait::Present;
-    // Start a session anew once this one has ended: the port was armed again, or the choice
-    // changed, while it was still running.
+    // Start a session anew once this one has ended: the port was armed again (rearmed), or the
+    // choice changed, while it was still running.
     bool restart = false;
+    bool rearmed = false;
     TerminalWait restartWait = TerminalWait::Present;
     // Why the session sent nothing, as it told it.
     std::optional<LoadMessage> refusal;
@@ -174,8 +175,10 @@ bool StationLoads::arm(const QString &port)
     found->tile.armed();
     m_stopping = false;
     if (found->session) {
-        // The session disarmed a moment ago has not ended yet: the next one follows it.
+        // The session disarmed a moment ago has not ended yet: the next one follows it, however
+        // that one ends.
         found->restart = true;
+        found->rearmed = true;
         found->restartWait = TerminalWait::Present;
     } else {
         start(*found, TerminalWait::Present);
@@ -201,6 +204,7 @@ void StationLoads::disarmPort(Port &port)
 {
     port.armed = false;
     port.restart = false;
+    port.rearmed = false;
     port.tile.disarmed();
 }
 
@@ -407,12 +411,13 @@ void StationLoads::sessionFinished(Port &port, LoadOutcome outcome)
     port.tile.sessionFinished(outcome);
 
     if (port.armed && !m_closing) {
-        if (port.restart && !port.lastOutcome) {
-            // Nothing was loaded: the wait starts again where it was.
-            port.restart = false;
+        const bool restart = port.restart && (port.rearmed || !port.lastOutcome);
+        port.restart = false;
+        port.rearmed = false;
+        if (restart) {
+            // Armed again, or nothing loaded before the choice changed: the wait starts anew.
             start(port, port.restartWait);
         } else {
-            port.restart = false;
             switch (port.lastOutcome.value_or(LinkOutcome::Stopped)) {
             case LinkOutcome::CableNotConnected:
                 start(port, TerminalWait::Present);

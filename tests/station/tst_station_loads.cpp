@@ -209,6 +209,7 @@ private Q_SLOTS:
     void serialsAreRefusedTwice();
     void stopWhileLoading_data();
     void stopWhileLoading();
+    void armedAgainBeforeTheStopEnded();
     void closingRecordsTheLoadsRunning();
     void choice();
 };
@@ -507,6 +508,30 @@ void StationLoadsTest::stopWhileLoading()
     // Armed again, the port waits for a terminal.
     QVERIFY(rig.loads->arm("COM2"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.tile("COM2").state, State::WaitingForTerminal, Wait);
+}
+
+// Disarmed and armed again at once: the stopped load is recorded, and the port stays armed and
+// loads the terminal on its cable anew.
+void StationLoadsTest::armedAgainBeforeTheStopEnded()
+{
+    Rig rig(Time::Real);
+    const auto terminal = rig.attach(1, silentAt(2));
+    rig.start();
+    QVERIFY(rig.loads->arm("COM1"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.tile("COM1").blocksDone, 2, Wait);
+    rig.loads->disarm("COM1");
+    QVERIFY(rig.loads->arm("COM1"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.recorded().size(), 1, Wait);
+    QCOMPARE(rig.recorded().first().outcome, "stopped");
+    QTRY_COMPARE_WITH_TIMEOUT(Test::headersSent(*terminal), 2, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.tile("COM1").state, State::Loading, Wait);
+    QVERIFY(rig.loads->armed("COM1"));
+
+    QSignalSpy allFinished(rig.loads.get(), &StationLoads::allFinished);
+    rig.loads->stopAll();
+    QVERIFY(allFinished.wait(Wait));
+    QCOMPARE(rig.recorded().size(), 2);
+    QCOMPARE(rig.loads->totals().stopped, 2);
 }
 
 // The station closes with loads running: each is stopped and recorded before it is gone.
