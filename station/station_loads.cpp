@@ -127,9 +127,11 @@ bool StationLoads::setChoice(StationChoice choice)
 {
     if (loading())
         return false;
-    // Every load sends this reading: it must hold something the terminal can take.
-    if (!choice.reading || !choice.reading->ok() || choice.reading->image.blockCount() < 1)
+    // Every load sends this reading, and the record names its file: both must be there.
+    if (!choice.reading || !choice.reading->ok() || choice.reading->image.blockCount() < 1
+        || choice.dataFile.isEmpty()) {
         return false;
+    }
     m_choice = std::move(choice);
     // Waiting sessions hold the old reading: they end, and wait anew with the new one.
     for (const std::unique_ptr<Port> &port : m_portList) {

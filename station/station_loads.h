@@ -59,7 +59,7 @@ public:
     ~StationLoads() override;
 
     // The choice for every tile. Refused (false) while a load runs, and for a reading that has
-    // nothing to load; waiting ports wait on with the new one.
+    // nothing to load or no data file; waiting ports wait on with the new one.
     bool setChoice(StationChoice choice);
     const std::optional<StationChoice> &choice() const { return m_choice; }
 

@@ -10,6 +10,7 @@
 #include "simulator/simulated_terminal.h"
 #include "station/station_loads.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -206,6 +207,7 @@ private Q_SLOTS:
     void everyOutcomeOnItsTileAndInTheRecord_data();
     void everyOutcomeOnItsTileAndInTheRecord();
     void cableDroppedBeforeTheRunIsNoLoad();
+    void recordThatCannotBeWritten();
     void serialsAreRefusedTwice();
     void stopWhileLoading_data();
     void stopWhileLoading();
@@ -404,6 +406,31 @@ void StationLoadsTest::cableDroppedBeforeTheRunIsNoLoad()
     QCOMPARE(rig.loads->totals().failed, 0);
 }
 
+// A load whose record line cannot be written is told on its tile; the loads go on.
+void StationLoadsTest::recordThatCannotBeWritten()
+{
+    Rig rig;
+    const auto terminal = rig.attach(1);
+    QVERIFY(QDir().mkpath(rig.recordFile()));
+    rig.start();
+    QVERIFY(rig.loads->arm("COM1"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.tile("COM1").passed, 1, Wait);
+    QVERIFY2(rig.tile("COM1").notice.startsWith("The load could not be written to the record "
+                                                + rig.recordFile() + ": "),
+             qPrintable(rig.tile("COM1").notice));
+    rig.loads->setLanguage(Language::Italian);
+    QVERIFY2(rig.tile("COM1").notice.startsWith("Impossibile scrivere il caricamento nel registro "
+                                                + rig.recordFile() + ": "),
+             qPrintable(rig.tile("COM1").notice));
+
+    terminal->setCableConnected(false);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.tile("COM1").state, State::WaitingForTerminal, Wait);
+    terminal->setCableConnected(true);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.tile("COM1").passed, 2, Wait);
+    QCOMPARE(rig.loads->totals().passed, 2);
+    QVERIFY(rig.loads->armed("COM1"));
+}
+
 // A serial is refused while another tile holds it and once a completed load was recorded with
 // it; a unit whose load failed may be loaded again with its serial.
 void StationLoadsTest::serialsAreRefusedTwice()
@@ -576,6 +603,9 @@ void StationLoadsTest::choice()
     QCOMPARE(rig.loads->ports().size(), 1);
     QVERIFY(!rig.loads->arm("COM1"));
     QVERIFY(!rig.loads->setChoice(rig.choiceOf("MISSING.S28")));
+    StationChoice unnamed = rig.choiceOf("DATA.S28");
+    unnamed.dataFile.clear();
+    QVERIFY(!rig.loads->setChoice(unnamed));
     QVERIFY(!rig.loads->choice());
     QVERIFY(rig.loads->setChoice(rig.choiceOf("DATA.S28")));
 
