@@ -21,20 +21,32 @@ QDateTime sinceDate(const QString &text)
     return QDateTime(QDate::fromString(text, Qt::ISODate), QTime(0, 0));
 }
 
+// The columns after the file came later: they follow it, so that scripts find the earlier ones
+// where they always were.
 QString tableLine(const QString &start,
                   const QString &port,
                   const QString &version,
                   const QString &outcome,
                   const QString &blocks,
-                  const QString &file)
+                  const QString &file,
+                  const QString &program,
+                  const QString &unitSerial)
 {
-    return QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+    return QStringLiteral("%1 %2 %3 %4 %5 %6  %7  %8\n")
         .arg(start, -25)
         .arg(port, -8)
         .arg(version, -10)
         .arg(outcome, -24)
         .arg(blocks, 11)
-        .arg(file);
+        .arg(file)
+        .arg(program)
+        .arg(unitSerial);
+}
+
+// An empty field as the table shows it.
+QString shown(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : printable(text);
 }
 
 } // namespace
@@ -87,7 +99,9 @@ int recordCommand(const QStringList &arguments)
                            QStringLiteral("VERSION"),
                            QStringLiteral("OUTCOME"),
                            QStringLiteral("BLOCKS"),
-                           QStringLiteral("FILE")));
+                           QStringLiteral("FILE"),
+                           QStringLiteral("PROGRAM"),
+                           QStringLiteral("SERIAL")));
     }
     for (const LoadRecordEntry &entry : entries) {
         // Once the output has failed, the rest would be dropped anyway.
@@ -103,10 +117,12 @@ int recordCommand(const QStringList &arguments)
         // The record is text that anyone may have written: its names reach the terminal as text.
         printOut(tableLine(entry.started.toString(Qt::ISODate),
                            printable(entry.port),
-                           entry.version.isEmpty() ? QStringLiteral("-") : printable(entry.version),
+                           shown(entry.version),
                            printable(entry.outcome),
                            QStringLiteral("%1/%2").arg(entry.blocks).arg(entry.of),
-                           printable(entry.dataFile)));
+                           printable(entry.dataFile),
+                           shown(entry.program),
+                           shown(entry.unitSerial)));
     }
     return Success;
 }

@@ -24,7 +24,7 @@ namespace Kv402::Tool {
 
 namespace {
 
-constexpr char Command[] = "kv402 send";
+constexpr const char *Command = SendCommandName;
 // Simulated terminals go beyond COM16, so that one process can simulate a whole production line.
 constexpr int MaxSimulatedPort = 64;
 // The longest --cable-wait: a day.

@@ -14,6 +14,9 @@
 
 namespace Kv402::Tool {
 
+// The command's name, as its messages and the load record give it.
+inline constexpr char SendCommandName[] = "kv402 send";
+
 // One port of a send: its name in the output and the device behind it, or a simulated terminal.
 struct SendTarget
 {

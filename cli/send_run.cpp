@@ -274,10 +274,12 @@ void SendRun::finishLoad(int port, const LoadResult &result, const LoadRun &run)
                                         target.address,
                                         m_ports.describe(target.address));
     entry.outcome = result.outcomeName();
+    entry.program = QLatin1StringView(SendCommandName);
     QString why;
     if (!m_record.append(entry, &why)) {
-        printError(QStringLiteral("kv402 send: cannot write the load record \"%1\": %2\n")
-                       .arg(printable(m_record.fileName()), why));
+        printError(
+            QStringLiteral("%1: cannot write the load record \"%2\": %3\n")
+                .arg(QLatin1StringView(SendCommandName), printable(m_record.fileName()), why));
     }
     m_output.result(port, result);
 }

@@ -68,6 +68,7 @@ QJsonObject LoadRecordEntry::toJson() const
             {QStringLiteral("end"), isoTime(ended)},
             {QStringLiteral("user"), user},
             {QStringLiteral("host"), host},
+            {QStringLiteral("program"), program},
             {QStringLiteral("port"), port},
             {QStringLiteral("device"), device},
             {QStringLiteral("revision"), revision},
@@ -78,6 +79,7 @@ QJsonObject LoadRecordEntry::toJson() const
             {QStringLiteral("blocks"), blocks},
             {QStringLiteral("of"), of},
             {QStringLiteral("errors"), errors},
+            {QStringLiteral("unitSerial"), unitSerial},
             {QStringLiteral("outcome"), outcome}};
 }
 
@@ -91,6 +93,8 @@ LoadRecordEntry LoadRecordEntry::fromJson(const QJsonObject &object)
     entry.ended = QDateTime::fromString(text("end"), Qt::ISODate);
     entry.user = text("user");
     entry.host = text("host");
+    // Lines of older programs name neither: they read as empty.
+    entry.program = text("program");
     entry.port = text("port");
     entry.device = text("device");
     entry.revision = text("revision");
@@ -101,6 +105,7 @@ LoadRecordEntry LoadRecordEntry::fromJson(const QJsonObject &object)
     entry.blocks = object.value(QLatin1StringView("blocks")).toInt();
     entry.of = object.value(QLatin1StringView("of")).toInt();
     entry.errors = object.value(QLatin1StringView("errors")).toInt();
+    entry.unitSerial = text("unitSerial");
     entry.outcome = text("outcome");
     return entry;
 }

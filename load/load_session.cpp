@@ -78,6 +78,7 @@ LoadSession::LoadSession(LoadRequest request,
     qRegisterMetaType<LoadOutcome>();
     qRegisterMetaType<LinkEvent>();
     qRegisterMetaType<LoadRun>();
+    qRegisterMetaType<TerminalWait>();
 }
 
 LoadSession::~LoadSession()
@@ -174,6 +175,11 @@ LoadOutcome LoadSession::work()
         return LoadOutcome::Stopped;
 
     m_dataFile = QFileInfo(m_request.dataFile).absoluteFilePath();
+    // A port that cannot be held open for the wait goes on to the run: its link tells why.
+    if (m_request.firstWait != TerminalWait::None
+        && waitForTerminal(m_request.firstWait) == TerminalWaitEnd::Stopped) {
+        return LoadOutcome::Stopped;
+    }
     for (bool again = true; again;) {
         again = false;
         const LoadOutcome outcome = oneRun(&again);
@@ -182,8 +188,8 @@ LoadOutcome LoadSession::work()
         if (!again)
             return outcome;
         if (m_request.waitForNextTerminal && outcome != LoadOutcome::CableCancelled
-            && !waitForNextTerminal()) {
-            return m_stopRequested.load() ? LoadOutcome::Stopped : LoadOutcome::Ended;
+            && waitForTerminal(TerminalWait::Next) == TerminalWaitEnd::Stopped) {
+            return LoadOutcome::Stopped;
         }
     }
     return LoadOutcome::Stopped;
@@ -347,26 +353,39 @@ void LoadSession::onLinkEvent(const LinkEvent &event)
     }
 }
 
-bool LoadSession::waitForNextTerminal()
+LoadSession::TerminalWaitEnd LoadSession::waitForTerminal(TerminalWait wait)
 {
+    // Without a port the run says so; a port that does not open, the link says why.
+    if (!m_request.port)
+        return TerminalWaitEnd::PortUnusable;
     const std::unique_ptr<SerialPort> port = m_ports.makePort(*m_request.port);
     if (!port->open(Link::Line, nullptr))
-        return false;
-    const int slice = int(m_limits.stopCheck.count());
+        return TerminalWaitEnd::PortUnusable;
     Clock &clock = m_limits.clockInUse();
-    // The loaded terminal goes, then the next one comes; only Stop ends the wait.
+    const int slice = int(m_limits.stopCheck.count());
+    // No limit of the link applies between two terminals: only Stop ends the wait. CTS is read
+    // slowly while the loaded terminal stays: it is taken away by hand, and a station waits so
+    // on every port.
+    const auto awayPoll = std::min<Clock::Duration>(m_limits.stopCheck, Port::CtsSlowPollInterval);
     for (const bool present : {false, true}) {
+        if (!present && wait != TerminalWait::Next)
+            continue;
+        const TerminalWait stage = present ? TerminalWait::Present : TerminalWait::Next;
+        QMetaObject::invokeMethod(
+            this, [this, stage] { Q_EMIT waiting(stage); }, Qt::QueuedConnection);
         while (port->cts() != present) {
-            if (m_stopRequested.load() || !port->failure().isEmpty())
-                return false;
+            if (m_stopRequested.load())
+                return TerminalWaitEnd::Stopped;
+            if (!port->failure().isEmpty())
+                return TerminalWaitEnd::PortUnusable;
             if (present)
                 port->waitForCts(slice);
             else
-                clock.sleepFor(std::min<Clock::Duration>(m_limits.stopCheck, Port::CtsPollInterval));
+                clock.sleepFor(awayPoll);
         }
     }
     port->close();
-    return true;
+    return m_stopRequested.load() ? TerminalWaitEnd::Stopped : TerminalWaitEnd::Arrived;
 }
 
 } // namespace Kv402

@@ -111,7 +111,10 @@ private:
     std::optional<MessageAnswer> ask(const LoadMessage &message);
     void tell(const LoadMessage &message) { ask(message); }
     void onLinkEvent(const LinkEvent &event);
-    bool waitForNextTerminal();
+    // How a wait for the terminal ended: it came, Stop, or the port could not be held open (the
+    // run that follows tells why).
+    enum class TerminalWaitEnd { Arrived, Stopped, PortUnusable };
+    TerminalWaitEnd waitForTerminal(TerminalWait wait);
 
     const LoadRequest m_request;
     SerialPortFactory &m_ports;

@@ -25,28 +25,32 @@ QString dataFileProblemText(
     return reason;
 }
 
-QString portOpenFailureText(const QString &port, const PortOpenFailure &failure, Language language)
+QString portOpenFailureReason(const QString &port, const PortOpenFailure &failure, Language language)
 {
     const QString device = failure.device.isEmpty() ? port : failure.device;
-    QString why;
     switch (failure.kind) {
     case PortOpenFailure::Kind::NoModemLines:
         return PortTexts::WithoutModemLines.in(language).arg(port);
     case PortOpenFailure::Kind::Missing:
-        why = PortTexts::Missing.in(language).arg(device, failure.reason);
-        break;
+        return PortTexts::Missing.in(language).arg(device, failure.reason);
     case PortOpenFailure::Kind::AccessDenied:
-        why = PortTexts::AccessDenied.in(language).arg(device, failure.reason) + QLatin1Char(' ')
-              + PortTexts::DialoutHint.in(language);
-        break;
+        return PortTexts::AccessDenied.in(language).arg(device, failure.reason) + QLatin1Char(' ')
+               + PortTexts::DialoutHint.in(language);
     case PortOpenFailure::Kind::InUse:
-        why = PortTexts::InUse.in(language).arg(device, failure.reason);
-        break;
+        return PortTexts::InUse.in(language).arg(device, failure.reason);
     case PortOpenFailure::Kind::Other:
-        why = PortTexts::SystemReason.in(language).arg(device, failure.reason);
         break;
     }
-    return PortTexts::OpenFailed.in(language).arg(port, why);
+    return PortTexts::SystemReason.in(language).arg(device, failure.reason);
+}
+
+QString portOpenFailureText(const QString &port, const PortOpenFailure &failure, Language language)
+{
+    // A port without modem lines is the whole message.
+    if (failure.kind == PortOpenFailure::Kind::NoModemLines)
+        return portOpenFailureReason(port, failure, language);
+    return PortTexts::OpenFailed.in(language).arg(port,
+                                                  portOpenFailureReason(port, failure, language));
 }
 
 QString loadMessageText(const LoadMessage &message,

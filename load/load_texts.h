@@ -107,6 +107,11 @@ inline constexpr Bilingual WithoutModemLines{
 QString dataFileProblemText(
     DataFileProblem problem, qint64 line, int column, const QString &reason, Language language);
 
+// Why the port could not be opened (one of PortTexts' reasons), for a text that names the port
+// itself; without modem lines, the whole message.
+QString portOpenFailureReason(const QString &port,
+                              const PortOpenFailure &failure,
+                              Language language);
 // The port could not be opened, and why.
 QString portOpenFailureText(const QString &port, const PortOpenFailure &failure, Language language);
 

@@ -95,8 +95,11 @@ void frmMain::recordRun(const LoadRun &run, const LoadChoice &choice, const Port
     // A record that cannot be written never stands in the way of a load: it is logged.
     const LoadRecord record(m_services.recordFile.isEmpty() ? LoadRecord::defaultFileName()
                                                             : m_services.recordFile);
+    LoadRecordEntry entry = recordEntry(run, choice, port, m_services.ports->describe(port));
+    // The program as it was started: kv402master, or its demo.
+    entry.program = QCoreApplication::applicationName();
     QString why;
-    if (!record.append(recordEntry(run, choice, port, m_services.ports->describe(port)), &why))
+    if (!record.append(entry, &why))
         qWarning("Cannot write the load record %s: %s",
                  qPrintable(record.fileName()),
                  qPrintable(why));

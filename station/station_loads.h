@@ -10,8 +10,11 @@
 #include <QObject>
 #include <QString>
 
-#include <map>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <set>
+#include <vector>
 
 namespace Kv402 {
 
@@ -30,6 +33,9 @@ struct StationTotals
 struct StationChoice
 {
     LoadChoice choice;
+    // The data file the reading was made from, as the record names it (a name without a folder
+    // is in the current folder).
+    QString dataFile;
     std::shared_ptr<const DataFileReading> reading;
 };
 
@@ -52,8 +58,8 @@ public:
     // Stops every load and waits for them; each is recorded.
     ~StationLoads() override;
 
-    // The choice for every tile. Refused (false) while a load runs; waiting ports wait on with
-    // the new one.
+    // The choice for every tile. Refused (false) while a load runs, and for a reading that has
+    // nothing to load or no data file; waiting ports wait on with the new one.
     bool setChoice(StationChoice choice);
     const std::optional<StationChoice> &choice() const { return m_choice; }
 
@@ -78,6 +84,11 @@ public:
     bool setUnitSerial(const QString &port, const QString &serial);
 
     StationTotals totals() const;
+    // The totals as they stand at that moment.
+    StationTotals totals(const QDateTime &now) const;
+
+    // The language of the tiles' notices (English until set); notices shown are worded anew.
+    void setLanguage(Language language);
 
 Q_SIGNALS:
     void tileChanged(const QString &port);
@@ -87,13 +98,36 @@ Q_SIGNALS:
 
 private:
     struct Port;
-    // ...
+    // What a tile's notice is about: an accepted serial clears only a refused one.
+    enum class Notice { None, Serial, Record, Refusal };
+
+    Port *find(const QString &port) const;
+    void start(Port &port, TerminalWait wait);
+    void runFinished(Port &port, const LoadRun &run);
+    void sessionFinished(Port &port, LoadOutcome outcome);
+    void disarmPort(Port &port);
+    void setNotice(Port &port, Notice kind, std::function<QString(Language)> words);
+    void endWhenAllFinished();
+
     SerialPortFactory &m_ports;
     const LoadRecord m_record;
     const QString m_program;
     const LinkLimits m_limits;
     std::optional<StationChoice> m_choice;
     std::vector<std::unique_ptr<Port>> m_portList;
+    // Sessions that have ended, deleted once their last signal has returned.
+    std::vector<std::unique_ptr<LoadSession>> m_retired;
+    Language m_language = Language::English;
+    int m_passed = 0;
+    int m_failed = 0;
+    int m_stopped = 0;
+    QDateTime m_firstStarted;
+    // The serials recorded with a completed load in this session.
+    std::set<QString> m_loadedSerials;
+    // A stop was asked for: allFinished follows once no session runs.
+    bool m_stopping = false;
+    // The destructor runs: no session starts any more.
+    bool m_closing = false;
 };
 
 } // namespace Kv402

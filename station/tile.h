@@ -40,6 +40,8 @@ struct TileView
     enum class Tone { Idle, Busy, Good, Bad };
 
     State state = State::Disarmed;
+    // Whether the port is armed: a disarmed port keeps showing its last result.
+    bool armed = false;
     // The port's name ("COM3") and what stands behind it (the adapter, its serial number).
     QString port;
     QString adapter;
@@ -54,6 +56,8 @@ struct TileView
     std::optional<qint64> seconds;
     // The system's reason, where there is one: the port error, why the port did not open.
     QString reason;
+    // Why the port did not open, for the words of PortNotOpened and NoModemLines.
+    PortOpenFailure openFailure;
     // The unit serial the next (or the current) load is recorded with; empty for none.
     QString unitSerial;
     // A message of the tile's own: a serial refused, a record that could not be written.
@@ -66,6 +70,8 @@ struct TileView
     Tone tone() const;
     // The state in words: "Loading", "Completed in 1:04", "Port cannot be opened: ...".
     QString stateText(Language language) const;
+    // The time the load still needs in words ("3:05 left"); empty when it cannot be told.
+    QString timeLeftText(Language language) const;
 };
 
 // Makes a tile's view from its session's events, in the order the session gives them.
@@ -81,7 +87,9 @@ public:
     // The session waits for the terminal on the cable to go (the result stays) or for one to
     // come.
     void waiting(TerminalWait wait);
-    void runStarting(const QDateTime &now);
+    // blockCount: N of the image the run sends, where the caller knows it; the time left is told
+    // from the start.
+    void runStarting(const QDateTime &now, int blockCount = 0);
     void linkEvent(const LinkEvent &event, const QDateTime &now);
     // A run ended: counts it as passed or failed (a stopped run is neither).
     void runFinished(const LoadRun &run);
@@ -91,7 +99,12 @@ public:
     void setNotice(const QString &notice);
 
 private:
+    void clearLoad();
+    void estimateTimeLeft(const QDateTime &now);
+    void showOutcome(LinkOutcome outcome);
+
     TileView m_view;
+    bool m_headerAccepted = false;
 };
 
 } // namespace Kv402

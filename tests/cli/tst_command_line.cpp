@@ -89,6 +89,7 @@ private Q_SLOTS:
     void readerGoneAway();
     void record_data();
     void record();
+    void recordTableAddsProgramAndSerial();
 };
 
 void CommandLineTest::help_data()
@@ -299,6 +300,29 @@ void CommandLineTest::record()
                                            : line.section(' ', 1, 1, QString::SectionSkipEmpty));
     }
     QCOMPARE(printed, ports);
+}
+
+// The program and the unit serial follow the columns that were there before them, which keep
+// their places; an empty field shows as "-", a name as text.
+void CommandLineTest::recordTableAddsProgramAndSerial()
+{
+    LoadRecordEntry station = entry("COM4");
+    station.program = "kv402station";
+    station.unitSerial = "SN\x1b[2J42";
+    Workspace workspace;
+    workspace.writeFile("loads.jsonl",
+                        line("COM1") + '\n'
+                            + QJsonDocument(station.toJson()).toJson(QJsonDocument::Compact) + '\n');
+    const Run run = kv402({"record", "--record", "loads.jsonl"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.at(0).simplified(), "START PORT VERSION OUTCOME BLOCKS FILE PROGRAM SERIAL");
+    const QString before = "2026-03-02T10:00:00+01:00 COM1     2.1        completed                "
+                           "      64/64 /srv/kv402/KV21ITA.S28";
+    QCOMPARE(lines.at(1), before + "  -  -");
+    QCOMPARE(lines.at(2), QString(before).replace("COM1", "COM4") + "  kv402station  SN\\x1b[2J42");
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -608,9 +608,14 @@ void SendTest::recordCommand()
     QVERIFY(table.out.startsWith("START"));
     QVERIFY2(table.out.contains("COM3") && table.out.contains("completed"), qPrintable(table.out));
 
+    QVERIFY2(table.out.contains("  kv402 send  -\n"), qPrintable(table.out));
+
     const Run json = kv402({"record", "--json", "--record", record});
     QCOMPARE(json.events.size(), 1);
     QCOMPARE(json.events.first().value("outcome").toString(), "completed");
+    // The command names itself; it takes no unit serial.
+    QCOMPARE(json.events.first().value("program").toString(), "kv402 send");
+    QCOMPARE(json.events.first().value("unitSerial").toString(), "");
 
     const Run later = kv402({"record", "--json", "--since", "2999-01-01", "--record", record});
     QCOMPARE(later.exitCode, 0);

@@ -92,6 +92,9 @@ private Q_SLOTS:
     void readPassesOverDamagedLines_data();
     void readPassesOverDamagedLines();
     void missingRecordIsAnError();
+    void programAndUnitRoundTrip_data();
+    void programAndUnitRoundTrip();
+    void olderLineNamesNeither();
 };
 
 void LoadRecordTest::initTestCase()
@@ -213,6 +216,71 @@ void LoadRecordTest::missingRecordIsAnError()
     QString why;
     QVERIFY(LoadRecord(workspace.filePath("loads.jsonl")).read(&why).isEmpty());
     QVERIFY(!why.isEmpty());
+}
+
+void LoadRecordTest::programAndUnitRoundTrip_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("unitSerial");
+
+    QTest::newRow("station, with a unit serial") << "kv402station"
+                                                 << "KV402-000731";
+    QTest::newRow("command line, no serial") << "kv402 send"
+                                             << "";
+    QTest::newRow("serial with quotes, a line end and accents") << "kv402station"
+                                                                << "A\"7\nè\t1";
+}
+
+// What the record names of the program and the unit is read back as it was written, and every
+// line names both, empty or not.
+void LoadRecordTest::programAndUnitRoundTrip()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, unitSerial);
+
+    Workspace workspace;
+    const LoadRecord record(workspace.filePath("loads.jsonl"));
+    LoadRecordEntry written = entry("COM5");
+    written.program = program;
+    written.unitSerial = unitSerial;
+    QVERIFY(written.toJson().contains("program"));
+    QVERIFY(written.toJson().contains("unitSerial"));
+    QVERIFY(record.append(written));
+    QVERIFY(record.append(entry("COM6")));
+
+    QString why;
+    QList<int> skipped;
+    const QList<LoadRecordEntry> entries = record.read(&why, &skipped);
+    QCOMPARE(why, QString());
+    QCOMPARE(skipped, QList<int>());
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(0).program, program);
+    QCOMPARE(entries.at(0).unitSerial, unitSerial);
+    QCOMPARE(entries.at(0).toJson(), written.toJson());
+    QCOMPARE(entries.at(1).program, QString());
+    QCOMPARE(entries.at(1).unitSerial, QString());
+}
+
+// A line written before the record named the program and the unit reads as it did, both empty.
+void LoadRecordTest::olderLineNamesNeither()
+{
+    Workspace workspace;
+    workspace
+        .writeFile("loads.jsonl",
+                   R"({"blocks":64,"device":"/dev/ttyUSB0","end":"2026-03-02T10:00:40+01:00",)"
+                   R"("errors":2,"file":"/srv/kv402/KV21ITA.S28","host":"banco-3","language":"ITA",)"
+                   R"("of":64,"outcome":"completed","port":"COM1","revision":"2","sha256":"ab",)"
+                   R"("start":"2026-03-02T10:00:00+01:00","user":"tecnico","version":"2.1"})"
+                   "\n");
+    const QList<LoadRecordEntry> entries = LoadRecord(workspace.filePath("loads.jsonl")).read();
+    QCOMPARE(entries.size(), 1);
+    const LoadRecordEntry &older = entries.first();
+    QCOMPARE(older.program, QString());
+    QCOMPARE(older.unitSerial, QString());
+    QCOMPARE(older.port, "COM1");
+    QCOMPARE(older.errors, 2);
+    QCOMPARE(older.outcome, "completed");
+    QCOMPARE(older.started, QDateTime(QDate(2026, 3, 2), QTime(10, 0), Qt::OffsetFromUTC, 3600));
 }
 
 QTEST_GUILESS_MAIN(LoadRecordTest)

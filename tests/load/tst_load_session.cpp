@@ -21,6 +21,7 @@ using Options = SimulatedTerminal::Options;
 
 Q_DECLARE_METATYPE(Options)
 Q_DECLARE_METATYPE(Kind)
+Q_DECLARE_METATYPE(QList<Kv402::TerminalWait>)
 
 namespace {
 
@@ -118,6 +119,14 @@ struct Rig
         QObject::connect(session.get(), &LoadSession::linkEvent, [this](const LinkEvent &event) {
             events.append(event.kind);
         });
+        QObject::connect(session.get(), &LoadSession::waiting, [this](TerminalWait wait) {
+            waits.append(wait);
+            if (onWaiting)
+                onWaiting(wait);
+        });
+        QObject::connect(session.get(), &LoadSession::runFinished, [this](const LoadRun &run) {
+            runs.append(run);
+        });
         QSignalSpy finished(session.get(), &LoadSession::finished);
         session->start();
         if (!finished.wait(20000))
@@ -151,6 +160,10 @@ struct Rig
     std::unique_ptr<LoadSession> session;
     // The link's events, as the session told them.
     QList<LinkEvent::Kind> events;
+    // The session's waits for its terminal, and what happens on the cable as each begins.
+    QList<TerminalWait> waits;
+    std::function<void(TerminalWait)> onWaiting;
+    QList<LoadRun> runs;
 };
 
 } // namespace
@@ -170,6 +183,10 @@ private Q_SLOTS:
     void stopWhileAMessageIsOpen();
     void stopBeforeTheStart();
     void nextTerminalIsWaitedFor();
+    void firstRunWaitsForItsTerminal_data();
+    void firstRunWaitsForItsTerminal();
+    void stopWhileWaitingForTheTerminal_data();
+    void stopWhileWaitingForTheTerminal();
     void nextTerminalIsLoadedAsItComes_data();
     void nextTerminalIsLoadedAsItComes();
     void runsNameTheBytesTheySent();
@@ -408,6 +425,110 @@ void LoadSessionTest::nextTerminalIsWaitedFor()
                     Kind::RepeatLoad}));
 }
 
+void LoadSessionTest::firstRunWaitsForItsTerminal_data()
+{
+    QTest::addColumn<TerminalWait>("wait");
+    QTest::addColumn<Options>("options");
+    QTest::addColumn<QList<TerminalWait>>("waits");
+    QTest::addColumn<QList<Kind>>("expected");
+    QTest::addColumn<LinkOutcome>("outcome");
+
+    const QList<Kind> loaded{Kind::CheckCable, Kind::LoadCompleted, Kind::RepeatLoad};
+    Options noCable;
+    noCable.cableConnected = false;
+    QTest::newRow("present: none on the cable until one is plugged in")
+        << TerminalWait::Present << noCable << QList{TerminalWait::Present} << loaded
+        << LinkOutcome::Completed;
+    QTest::newRow("present: one already on the cable")
+        << TerminalWait::Present << Options() << QList{TerminalWait::Present} << loaded
+        << LinkOutcome::Completed;
+    QTest::newRow("next: the loaded one goes, the next one comes")
+        << TerminalWait::Next << Options() << QList{TerminalWait::Next, TerminalWait::Present}
+        << loaded << LinkOutcome::Completed;
+    QTest::newRow("next: the cable already empty")
+        << TerminalWait::Next << noCable << QList{TerminalWait::Next, TerminalWait::Present}
+        << loaded << LinkOutcome::Completed;
+    // The port cannot be held open for the wait: the run tells why, as any run does.
+    Options refused;
+    refused.openRefused = PortOpenFailure::Kind::InUse;
+    QTest::newRow("port that does not open")
+        << TerminalWait::Present << refused << QList<TerminalWait>()
+        << QList{Kind::CheckCable, Kind::PortNotOpened} << LinkOutcome::PortNotOpened;
+}
+
+// A station's session: the first run waits, the port held open and nothing asked, until a
+// terminal is on the cable, and never sends while CTS is low.
+void LoadSessionTest::firstRunWaitsForItsTerminal()
+{
+    QFETCH(TerminalWait, wait);
+    QFETCH(Options, options);
+    QFETCH(QList<TerminalWait>, waits);
+    QFETCH(QList<Kind>, expected);
+    QFETCH(LinkOutcome, outcome);
+
+    Rig rig(options);
+    rig.writeBlocks(2);
+    rig.request.firstWait = wait;
+    // The headers sent by the time a terminal was plugged into the empty cable.
+    std::optional<int> headersWhileWaiting;
+    bool cableOut = !options.cableConnected;
+    rig.onWaiting = [&](TerminalWait stage) {
+        // The wait goes on for a while; then the terminal on the cable is pulled out, or the next
+        // one is plugged in.
+        QTimer::singleShot(50, [&rig, &headersWhileWaiting, &cableOut, stage] {
+            if (stage == TerminalWait::Next) {
+                cableOut = true;
+                rig.terminal->setCableConnected(false);
+            } else if (cableOut) {
+                headersWhileWaiting = rig.headersSent();
+                rig.terminal->setCableConnected(true);
+            }
+        });
+    };
+    QCOMPARE(rig.run({Ok, Ok, No}), LoadOutcome::Ended);
+    QCOMPARE(rig.waits, waits);
+    QCOMPARE(rig.prompts.kinds(), expected);
+    QCOMPARE(rig.prompts.unscripted, 0);
+    if (headersWhileWaiting)
+        QCOMPARE(*headersWhileWaiting, 0);
+    QCOMPARE(rig.runs.size(), 1);
+    QCOMPARE(rig.runs.first().outcome, outcome);
+    QVERIFY(rig.portClosed());
+    QCOMPARE(rig.terminal->violations(), QStringList());
+}
+
+void LoadSessionTest::stopWhileWaitingForTheTerminal_data()
+{
+    QTest::addColumn<TerminalWait>("wait");
+    QTest::addColumn<bool>("cable");
+
+    QTest::newRow("for one to come") << TerminalWait::Present << false;
+    QTest::newRow("for the loaded one to go") << TerminalWait::Next << true;
+}
+
+// Only Stop ends a wait for the terminal: no run, nothing sent, the port closed.
+void LoadSessionTest::stopWhileWaitingForTheTerminal()
+{
+    QFETCH(TerminalWait, wait);
+    QFETCH(bool, cable);
+
+    Options options;
+    options.cableConnected = cable;
+    Rig rig(options);
+    rig.writeBlocks(2);
+    rig.request.firstWait = wait;
+    rig.onWaiting = [&](TerminalWait) {
+        QTimer::singleShot(50, rig.session.get(), &LoadSession::stop);
+    };
+    QCOMPARE(rig.run({Ok}), LoadOutcome::Stopped);
+    QCOMPARE(rig.waits, QList{wait});
+    QCOMPARE(rig.prompts.kinds(), QList{Kind::CheckCable});
+    QVERIFY(rig.runs.isEmpty());
+    QVERIFY(rig.events.isEmpty());
+    QCOMPARE(rig.headersSent(), 0);
+    QVERIFY(rig.portClosed());
+}
+
 void LoadSessionTest::nextTerminalIsLoadedAsItComes_data()
 {
     QTest::addColumn<std::chrono::milliseconds>("away");
@@ -432,6 +553,7 @@ void LoadSessionTest::nextTerminalIsLoadedAsItComes()
     QCOMPARE(rig.run({Ok, Ok, Yes, Ok, No}), LoadOutcome::Ended);
     QCOMPARE(rig.headersSent(), 2);
     QCOMPARE(rig.terminal->violations(), QStringList());
+    QCOMPARE(rig.waits, (QList{TerminalWait::Next, TerminalWait::Present}));
 
     using Event = SimulatedTerminal::Event;
     const QList<Event> events = rig.terminal->events();

@@ -311,6 +311,10 @@ void LoadRunTest::cleanRun()
     QCOMPARE(entry.of, 12);
     QVERIFY(entry.dataFile.endsWith("/DATA.S28"));
     QCOMPARE(entry.sha256.size(), 64);
+    // The program that made it, as it was started (kv402master, or its demo); no unit serial.
+    QCOMPARE(entry.program, QCoreApplication::applicationName());
+    QVERIFY(!entry.program.isEmpty());
+    QCOMPARE(entry.unitSerial, QString());
 }
 
 void LoadRunTest::flashWriteErrorInFourthBlock()
