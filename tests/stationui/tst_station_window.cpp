@@ -194,8 +194,8 @@ struct Station
     void start()
     {
         window.reset();
-        window = std::make_unique<StationWindow>(
-            StationWindow::Services{&messages, &pulling, &listed, &files, &pins, limits, recordFile()});
+        window = std::make_unique<StationWindow>(StationWindow::Services{
+            &messages, &pulling, &listed, &files, &pins, limits, recordFile()});
         window->start();
     }
 
@@ -302,6 +302,8 @@ void StationWindowTest::armingWaitsForTheTerminal()
     // The terminal is plugged in (CTS rises): its load starts at once.
     station.terminal(1).setCableConnected(true);
     QTRY_COMPARE_WITH_TIMEOUT(station.state(1), TileView::State::Completed, LoadMs);
+    QTRY_COMPARE(station.window->loads().tile("COM1").passed, 1);
+    station.window->drawAll();
     QCOMPARE(station.tile(1)->progress->value(), 4);
     QCOMPARE(station.tile(1)->progress->format(), QString("4 of 4 blocks"));
     QCOMPARE(station.tile(1)->counts->text(), QString("Passed 1, failed 0"));
@@ -382,6 +384,11 @@ void StationWindowTest::outcomesOnTheTile()
     QTRY_COMPARE_WITH_TIMEOUT(int(station.state(2)), state, LoadMs);
     const TileView &view = station.window->loads().tile("COM2");
     QCOMPARE(station.tile(2)->state->text(), view.stateText(Language::English));
+    // The run is counted when it has ended, a moment after its outcome showed.
+    QTRY_COMPARE(station.window->loads().tile("COM2").passed
+                     + station.window->loads().tile("COM2").failed,
+                 1);
+    station.window->drawAll();
     QCOMPARE(station.tile(2)->counts->text(),
              QString("Passed %1, failed %2").arg(1 - failed).arg(failed));
     QTRY_COMPARE(station.records().size(), 1);
@@ -406,7 +413,8 @@ void StationWindowTest::resultStaysUntilTheTerminalGoes()
     station.terminal(1).setCableConnected(false);
     QTRY_COMPARE_WITH_TIMEOUT(station.state(1), TileView::State::WaitingForTerminal, LoadMs);
     station.plugIn(1, "healthy");
-    QTRY_COMPARE_WITH_TIMEOUT(station.state(1), TileView::State::Completed, LoadMs);
+    QTRY_COMPARE_WITH_TIMEOUT(station.window->loads().tile("COM1").passed, 1, LoadMs);
+    QCOMPARE(station.state(1), TileView::State::Completed);
     QCOMPARE(station.tile(1)->counts->text(), QString("Passed 1, failed 1"));
     QTRY_COMPARE(station.records().size(), 2);
 }
@@ -420,12 +428,13 @@ void StationWindowTest::countersAndTotals()
     station.window->armPort("COM1");
     station.window->armPort("COM2");
     QTRY_COMPARE_WITH_TIMEOUT(station.state(1), TileView::State::Completed, LoadMs);
-    QTRY_COMPARE_WITH_TIMEOUT(station.state(2), TileView::State::FlashWriteError, LoadMs);
+    QTRY_COMPARE_WITH_TIMEOUT(station.window->loads().tile("COM2").failed, 1, LoadMs);
+    QCOMPARE(station.state(2), TileView::State::FlashWriteError);
     // A second terminal on COM1.
     station.terminal(1).setCableConnected(false);
     QTRY_COMPARE_WITH_TIMEOUT(station.state(1), TileView::State::WaitingForTerminal, LoadMs);
     station.plugIn(1, "healthy");
-    QTRY_COMPARE_WITH_TIMEOUT(station.tile(1)->shown().passed, 2, LoadMs);
+    QTRY_COMPARE_WITH_TIMEOUT(station.window->loads().tile("COM1").passed, 2, LoadMs);
 
     const StationTotals totals = station.window->loads().totals();
     QCOMPARE(totals.passed, 2);
@@ -465,7 +474,7 @@ void StationWindowTest::duplicateSerialIsRefusedInTheTile()
     QTest::keyClicks(station.tile(1)->unitSerial, "SN-7");
     QTest::keyClick(station.tile(1)->unitSerial, Qt::Key_Return);
     station.plugIn(1, "healthy");
-    QTRY_COMPARE_WITH_TIMEOUT(station.state(1), TileView::State::Completed, LoadMs);
+    QTRY_COMPARE_WITH_TIMEOUT(station.window->loads().tile("COM1").passed, 1, LoadMs);
 
     // The same number on another tile: refused there, in the tile, without a message box.
     QLineEdit *second = station.tile(2)->unitSerial;
