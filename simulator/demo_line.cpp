@@ -19,11 +19,6 @@ constexpr int EmptyMaxMs = 7000;
 // A terminal on a port that loads nothing (not armed) is taken away again after a while.
 constexpr int GiveUpMs = 60000;
 
-// Of a hundred terminals: the rest are healthy.
-constexpr int NoisyPercent = 18;
-constexpr int FlashErrorPercent = 7;
-constexpr int SilentPercent = 5;
-
 SimulatedTerminal::Options unplugged(bool paced)
 {
     SimulatedTerminal::Options options;
@@ -34,10 +29,15 @@ SimulatedTerminal::Options unplugged(bool paced)
 
 } // namespace
 
-DemoLine::DemoLine(
-    SimulatedPorts &ports, const QList<int> &portNumbers, quint32 seed, bool paced, QObject *parent)
+DemoLine::DemoLine(SimulatedPorts &ports,
+                   const QList<int> &portNumbers,
+                   quint32 seed,
+                   DemoLineMix mix,
+                   bool paced,
+                   QObject *parent)
     : QObject(parent)
     , m_random(seed)
+    , m_mix(mix)
     , m_paced(paced)
 {
     for (const int number : portNumbers) {
@@ -75,12 +75,12 @@ qint64 DemoLine::between(int fromMs, int toMs)
 
 QString DemoLine::nextProfile()
 {
-    const int roll = int(m_random.bounded(100));
-    if (roll < SilentPercent)
+    int roll = int(m_random.bounded(100));
+    if ((roll -= m_mix.silentPercent) < 0)
         return QStringLiteral("silent");
-    if (roll < SilentPercent + FlashErrorPercent)
+    if ((roll -= m_mix.flashErrorPercent) < 0)
         return QStringLiteral("flash-error");
-    if (roll < SilentPercent + FlashErrorPercent + NoisyPercent)
+    if ((roll -= m_mix.noisyPercent) < 0)
         return QStringLiteral("noisy");
     return QStringLiteral("healthy");
 }

@@ -12,6 +12,14 @@
 
 namespace Kv402 {
 
+// How many terminals of a hundred are not healthy, and how.
+struct DemoLineMix
+{
+    int noisyPercent = 18;
+    int flashErrorPercent = 7;
+    int silentPercent = 5;
+};
+
 // A production line for the station's demo: behind each of its ports a technician plugs a
 // terminal in at a random moment, leaves it until its load has ended and a little longer, pulls
 // it out, and plugs the next one in a while later. Most terminals are healthy, some sit on a
@@ -27,6 +35,7 @@ public:
     DemoLine(SimulatedPorts &ports,
              const QList<int> &portNumbers,
              quint32 seed,
+             DemoLineMix mix = {},
              bool paced = true,
              QObject *parent = nullptr);
 
@@ -55,6 +64,7 @@ private:
 
     QList<Place> m_places;
     QRandomGenerator m_random;
+    const DemoLineMix m_mix;
     const bool m_paced;
     QElapsedTimer m_clock;
     QTimer m_timer;
