@@ -28,8 +28,10 @@ constexpr quint32 PictureSeed = 27;
 constexpr int PictureStates = 5;
 constexpr int PictureLimitMs = 150'000;
 constexpr int PictureCheckMs = 250;
-// A silent terminal is given up sooner in the picture, so that its tile shows it in time.
+// A silent terminal is given up sooner in the picture, and faults are more frequent on its line,
+// so that the tiles show them in time.
 constexpr std::chrono::seconds PictureSilence{6};
+constexpr DemoLineMix PictureMix{20, 25, 15};
 
 // Chooses revision 4, version 4.0 in English (32 blocks), as a technician would.
 void choosePictureVersion(StationWindow &window)
@@ -104,7 +106,8 @@ int runStationDemo(QApplication &app)
         numbers.append(port);
     DemoLine line(ports,
                   numbers,
-                  picture.isEmpty() && !seeded ? QRandomGenerator::global()->generate() : seed);
+                  picture.isEmpty() && !seeded ? QRandomGenerator::global()->generate() : seed,
+                  picture.isEmpty() ? DemoLineMix() : PictureMix);
     FactoryPortLister lister(ports);
 
     StationProgram program{&ports, &lister};
