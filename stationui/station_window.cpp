@@ -489,8 +489,10 @@ void StationWindow::showChoice()
                             : StationWindowTexts::ChosenVersion.in(l).arg(m_chosen.revision,
                                                                           m_chosen.version,
                                                                           m_chosen.language));
+    // The name says which file; the whole path is a hover away.
+    chosenFile->setToolTip(QDir::toNativeSeparators(m_chosenFile));
     chosenFile->setText(StationWindowTexts::ChosenFile.in(l)
-                            .arg(QDir::toNativeSeparators(m_chosenFile))
+                            .arg(QFileInfo(m_chosenFile).fileName())
                             .arg(m_chosenBlocks)
                             .arg(m_chosenSha256.left(ShownHashDigits)));
 }
@@ -521,6 +523,13 @@ void StationWindow::refreshPorts()
         portTable->setCellWidget(row, ArmColumn, arm);
     }
     portTable->resizeColumnToContents(NameColumn);
+    // Ports that were not tried have no state to show.
+    portTable->setColumnHidden(StateColumn,
+                               std::all_of(m_portList.cbegin(),
+                                           m_portList.cend(),
+                                           [](const StationPort &port) {
+                                               return port.state.isEmpty();
+                                           }));
     updateControls();
 }
 
