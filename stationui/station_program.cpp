@@ -9,6 +9,22 @@
 
 namespace Kv402 {
 
+SessionEnd::Window sessionEndWindow(StationWindow &station)
+{
+    return {
+        &station,
+        [&station] { return station.isLoading(); },
+        [&station] { return station.isShowingMessage(); },
+        [&station] { station.endSession(); },
+        [&station](QObject *context, std::function<void()> answered) {
+            QObject::connect(&station,
+                             &StationWindow::exitQuestionAnswered,
+                             context,
+                             std::move(answered));
+        },
+    };
+}
+
 int runStation(QApplication &app, const StationProgram &program)
 {
     // A load record at the file-size limit fails with a logged error; the window stays.
@@ -28,18 +44,7 @@ int runStation(QApplication &app, const StationProgram &program)
     window = &station;
     station.start();
     station.show();
-    SessionEnd sessionEnd(SessionEnd::Window{
-        &station,
-        [&station] { return station.isLoading(); },
-        [&station] { return station.isShowingMessage(); },
-        [&station] { station.endSession(); },
-        [&station](QObject *context, std::function<void()> answered) {
-            QObject::connect(&station,
-                             &StationWindow::exitQuestionAnswered,
-                             context,
-                             std::move(answered));
-        },
-    });
+    SessionEnd sessionEnd(sessionEndWindow(station));
     if (program.started)
         program.started(station);
     return app.exec();

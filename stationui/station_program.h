@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/terminal_link.h"
+#include "shell/session_end.h"
 
 #include <functional>
 
@@ -22,6 +23,9 @@ struct StationProgram
     // Runs once the window is shown (the demo drives it from there).
     std::function<void(StationWindow &)> started = {};
 };
+
+// What the end of the desktop session and the shutdown signals need of the station's window.
+SessionEnd::Window sessionEndWindow(StationWindow &station);
 
 // The station program around its window: the real message boxes, file dialog and PIN entry, the
 // window started and shown, the session's end and the shutdown signals heard; runs until the

@@ -8,6 +8,7 @@
 #include "simulator/simulated_terminal.h"
 #include "simulator/terminal_profiles.h"
 #include "station/station_loads.h"
+#include "stationui/station_program.h"
 #include "stationui/station_services.h"
 #include "stationui/station_settings.h"
 #include "stationui/station_window.h"
@@ -26,6 +27,8 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace Kv402;
 using namespace std::chrono_literals;
@@ -270,6 +273,8 @@ private Q_SLOTS:
     void lockSurvivesARestart();
     void stopAll();
     void closingWhileLoading();
+    void shutdownSignalStopsAndRecords_data();
+    void shutdownSignalStopsAndRecords();
     void catalogueChoice_data();
     void catalogueChoice();
     void dataFileChosenDirectly_data();
@@ -636,6 +641,42 @@ void StationWindowTest::closingWhileLoading()
     QCOMPARE(station.records().first().outcome, QString("stopped"));
     QCOMPARE(station.records().first().port, QString("COM3"));
     // The window's place is saved.
+    QVERIFY(!StationSettings().windowGeometry().isEmpty());
+}
+
+void StationWindowTest::shutdownSignalStopsAndRecords_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+// A system shutdown, a closed terminal or Ctrl+C: nobody is there to answer; every load is
+// stopped and recorded, and the window's place saved.
+void StationWindowTest::shutdownSignalStopsAndRecords()
+{
+    QFETCH(int, signal);
+    Station station;
+    station.limits.silence = 60s;
+    station.start();
+    station.choose();
+    SimulatedTerminal::Options options;
+    options.silentFrom = SimulatedTerminal::SilentFrom{1, SimulatedTerminal::Silence::NoEcho};
+    station.terminal(1).plugIn(options);
+    station.window->armPort("COM1");
+    station.window->armPort("COM2");
+    station.window->show();
+    QTRY_COMPARE_WITH_TIMEOUT(station.state(1), TileView::State::Loading, LoadMs);
+    QVERIFY(StationSettings().windowGeometry().isEmpty());
+
+    SessionEnd sessionEnd(sessionEndWindow(*station.window));
+    std::raise(signal);
+    QTRY_VERIFY(!station.window->isVisible());
+    QCOMPARE(station.messages.shown.size(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!station.window->isLoading(), LoadMs);
+    QTRY_COMPARE(station.records().size(), 1);
+    QCOMPARE(station.records().first().outcome, QString("stopped"));
     QVERIFY(!StationSettings().windowGeometry().isEmpty());
 }
 
