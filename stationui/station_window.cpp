@@ -82,7 +82,10 @@ StationWindow::StationWindow(const Services &services, QWidget *parent)
 
     m_repaint.setSingleShot(true);
     m_repaint.setInterval(RepaintIntervalMs);
-    connect(&m_repaint, &QTimer::timeout, this, &StationWindow::drawAll);
+    connect(&m_repaint, &QTimer::timeout, this, &StationWindow::drawChanged);
+    m_drawSoon.setSingleShot(true);
+    m_drawSoon.setInterval(0);
+    connect(&m_drawSoon, &QTimer::timeout, this, &StationWindow::drawChanged);
     connect(m_loads.get(), &StationLoads::tileChanged, this, &StationWindow::tileChanged);
     connect(m_loads.get(), &StationLoads::totalsChanged, this, &StationWindow::drawTotals);
     connect(m_loads.get(), &StationLoads::allFinished, this, &StationWindow::updateControls);
@@ -196,7 +199,12 @@ void StationWindow::createControls()
     totals->setObjectName(QStringLiteral("totals"));
     lockState = new QLabel(this);
     lockState->setObjectName(QStringLiteral("lockState"));
-    lockState->setStyleSheet(QStringLiteral("color:#6b0d05;font-weight:bold;"));
+    QPalette lockPalette = lockState->palette();
+    lockPalette.setColor(QPalette::WindowText, QColor(0x6b, 0x0d, 0x05));
+    lockState->setPalette(lockPalette);
+    QFont lockFont = lockState->font();
+    lockFont.setBold(true);
+    lockState->setFont(lockFont);
     statusBar()->addWidget(totals, 1);
     statusBar()->addPermanentWidget(lockState);
 
@@ -576,7 +584,6 @@ void StationWindow::stopAll()
 {
     m_loads->stopAll();
     drawAll();
-    updateControls();
 }
 
 void StationWindow::enterSerial(const QString &port, const QString &serial)
@@ -595,19 +602,26 @@ void StationWindow::tileChanged(const QString &port)
     TileWidget *tile = m_tiles.value(port);
     if (!tile)
         return;
+    m_dirtyTiles.insert(port);
     const TileView &now = m_loads->tile(port);
     const TileView &shown = tile->shown();
-    // What the operator acts on is drawn at once; the progress of a load with the next repaint.
     if (now.state != shown.state || now.notice != shown.notice || now.passed != shown.passed
         || now.failed != shown.failed || now.unitSerial != shown.unitSerial
         || now.blockCount != shown.blockCount) {
-        drawTile(port);
-        updateControls();
-        return;
-    }
-    m_dirtyTiles.insert(port);
-    if (!m_repaint.isActive())
+        if (!m_drawSoon.isActive())
+            m_drawSoon.start();
+    } else if (!m_repaint.isActive()) {
         m_repaint.start();
+    }
+}
+
+void StationWindow::drawChanged()
+{
+    const QSet<QString> changed = std::exchange(m_dirtyTiles, {});
+    for (const QString &port : changed)
+        drawTile(port);
+    drawTotals();
+    updateControls();
 }
 
 void StationWindow::drawTile(const QString &port)
@@ -623,6 +637,7 @@ void StationWindow::drawAll()
         drawTile(tile.key());
     m_dirtyTiles.clear();
     drawTotals();
+    updateControls();
 }
 
 void StationWindow::drawTotals()

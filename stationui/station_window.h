@@ -121,6 +121,7 @@ private:
                       const LoadChoice &choice);
     void showChoice();
     void tileChanged(const QString &port);
+    void drawChanged();
     void drawTile(const QString &port);
     void drawTotals();
     void updateControls();
@@ -143,9 +144,12 @@ private:
 
     QList<StationPort> m_portList;
     QHash<QString, TileWidget *> m_tiles;
-    // Tiles whose progress changed since they were last drawn: drawn together, a few times a
-    // second, so that sixteen loads do not repaint the window at every block.
+    // Tiles that changed since they were last drawn, drawn together: a change the operator acts
+    // on (a state, a count, a notice) with the next pass of the event loop, so that sixteen
+    // terminals plugged in together cost one pass; progress alone a few times a second, so that
+    // sixteen loads do not repaint the window at every block.
     QSet<QString> m_dirtyTiles;
+    QTimer m_drawSoon;
     QTimer m_repaint;
     QPointer<QWidget> m_helpWindow;
 

@@ -2,30 +2,34 @@
 
 #include "stationui/station_window_texts.h"
 
+#include <QColor>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <array>
+
 namespace Kv402 {
 
 namespace {
 
-// The state's colours: a light background the dark text reads on, and never the only sign.
-QString toneStyle(TileView::Tone tone)
+// The state's colours: a light background the dark text reads on, and never the only sign. Set
+// through the palette: a style sheet would restyle the label at every change of state.
+void paintTone(QLabel *label, TileView::Tone tone)
 {
-    switch (tone) {
-    case TileView::Tone::Idle:
-        return QStringLiteral("background:#e6e6e6;color:#202020;");
-    case TileView::Tone::Busy:
-        return QStringLiteral("background:#cfe3ff;color:#0b2f66;");
-    case TileView::Tone::Good:
-        return QStringLiteral("background:#c8f0c8;color:#0d4d0d;");
-    case TileView::Tone::Bad:
-        break;
-    }
-    return QStringLiteral("background:#ffd0cc;color:#6b0d05;");
+    static const std::array<std::pair<QColor, QColor>, 4> colours{{
+        {QColor(0xe6, 0xe6, 0xe6), QColor(0x20, 0x20, 0x20)}, // Idle
+        {QColor(0xcf, 0xe3, 0xff), QColor(0x0b, 0x2f, 0x66)}, // Busy
+        {QColor(0xc8, 0xf0, 0xc8), QColor(0x0d, 0x4d, 0x0d)}, // Good
+        {QColor(0xff, 0xd0, 0xcc), QColor(0x6b, 0x0d, 0x05)}, // Bad
+    }};
+    const auto &[background, text] = colours.at(std::size_t(tone));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    label->setPalette(palette);
 }
 
 // Text set only when it differs: a label that is set repaints, however often the same.
@@ -59,6 +63,7 @@ TileWidget::TileWidget(const QString &port, QWidget *parent)
     state = named(new QLabel(this), "state");
     state->setWordWrap(true);
     state->setMargin(4);
+    state->setAutoFillBackground(true);
     state->setMinimumHeight(state->fontMetrics().height() * 2 + 8);
     progress = named(new QProgressBar(this), "progress");
     progress->setTextVisible(true);
@@ -71,7 +76,9 @@ TileWidget::TileWidget(const QString &port, QWidget *parent)
     serialLabel->setBuddy(unitSerial);
     notice = named(new QLabel(this), "notice");
     notice->setWordWrap(true);
-    notice->setStyleSheet(QStringLiteral("color:#a01000;"));
+    QPalette noticePalette = notice->palette();
+    noticePalette.setColor(QPalette::WindowText, QColor(0xa0, 0x10, 0x00));
+    notice->setPalette(noticePalette);
     stop = named(new QPushButton(this), "stop");
     arm = named(new QPushButton(this), "arm");
 
@@ -101,16 +108,20 @@ void TileWidget::draw(const TileView &view, bool armed, bool locked, Language la
     setText(adapter, view.adapter);
     setText(state, view.stateText(language));
     if (!m_drawn || view.tone() != m_view.tone())
-        state->setStyleSheet(toneStyle(view.tone()));
+        paintTone(state, view.tone());
 
     const int of = std::max(view.blockCount, 0);
+    const QString blocks = StationWindowTexts::BlocksDone.in(language).arg(view.blocksDone).arg(of);
+    // A progress bar repaints itself at once whenever its value or text changes; held back, it
+    // is painted with the rest of the window, once for all the tiles that changed.
+    progress->setUpdatesEnabled(false);
     if (progress->maximum() != std::max(of, 1))
         progress->setMaximum(std::max(of, 1));
     if (progress->value() != view.blocksDone)
         progress->setValue(std::min(view.blocksDone, std::max(of, 1)));
-    const QString blocks = StationWindowTexts::BlocksDone.in(language).arg(view.blocksDone).arg(of);
     if (progress->format() != blocks)
         progress->setFormat(blocks);
+    progress->setUpdatesEnabled(true);
 
     setText(errors, StationWindowTexts::Errors.in(language).arg(view.errors));
     setText(timeLeft, view.busy() ? view.timeLeftText(language) : QString());
