@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -108,16 +109,38 @@ int main(int argc, char *argv[])
     }
 
     // The event loop's beat: how late each one comes is how long the loop was held up.
+    QElapsedTimer wall;
+    double wallSeconds = 0;
+    double cpu = 0;
     QElapsedTimer sinceBeat;
     qint64 longestStall = 0;
+    qint64 longestStallAt = 0;
     QTimer beat;
     beat.setTimerType(Qt::PreciseTimer);
     beat.setInterval(BeatMs);
     QObject::connect(&beat, &QTimer::timeout, [&] {
-        longestStall = std::max(longestStall, sinceBeat.restart() - BeatMs);
+        const qint64 stall = sinceBeat.restart() - BeatMs;
+        if (stall > longestStall) {
+            longestStall = stall;
+            longestStallAt = wall.elapsed();
+        }
     });
 
-    QElapsedTimer wall;
+    // Each load's time, from the moment its tile shows it loading to the moment it shows the
+    // outcome: the record keeps whole seconds only.
+    QHash<QString, qint64> loadStarted;
+    QHash<QString, qint64> loadTime;
+    QObject::connect(&window.loads(), &Kv402::StationLoads::tileChanged, [&](const QString &port) {
+        if (!wall.isValid())
+            return;
+        const auto state = window.loads().tile(port).state;
+        if (state == Kv402::TileView::State::Loading && !loadStarted.contains(port))
+            loadStarted.insert(port, wall.elapsed());
+        else if (state != Kv402::TileView::State::Loading && loadStarted.contains(port)
+                 && !loadTime.contains(port))
+            loadTime.insert(port, wall.elapsed() - loadStarted.value(port));
+    });
+
     double cpuStart = 0;
     QTimer::singleShot(500, [&] {
         // Every terminal is plugged in at once.
@@ -131,7 +154,8 @@ int main(int argc, char *argv[])
     QTimer done;
     done.setInterval(100);
     QObject::connect(&done, &QTimer::timeout, [&] {
-        if (!wall.isValid())
+        // Every run has ended, and been recorded.
+        if (!wall.isValid() || window.isLoading())
             return;
         for (int n = 1; n <= Terminals; ++n) {
             const auto state = window.loads().tile(Kv402::portName(n)).state;
@@ -139,13 +163,14 @@ int main(int argc, char *argv[])
                 || state == Kv402::TileView::State::WaitingForTerminal)
                 return;
         }
+        // The measurement ends with the loads; quitting closes the window, which is no part of it.
+        beat.stop();
+        wallSeconds = wall.elapsed() / 1000.0;
+        cpu = processSeconds() - cpuStart;
         app.quit();
     });
     done.start();
     app.exec();
-    beat.stop();
-    const double wallSeconds = wall.elapsed() / 1000.0;
-    const double cpu = processSeconds() - cpuStart;
     window.stopAll();
 
     const qint64 characters = 2 * Kv402::Link::HeaderSize + Kv402::Link::StatusSize
@@ -162,7 +187,7 @@ int main(int argc, char *argv[])
     const QList<Kv402::LoadRecordEntry> loads = Kv402::LoadRecord(record).read();
     double worst = 0;
     for (const Kv402::LoadRecordEntry &load : loads) {
-        const double seconds = load.started.msecsTo(load.ended) / 1000.0;
+        const double seconds = loadTime.value(load.port) / 1000.0;
         worst = std::max(worst, seconds / wire);
         std::printf("  %-5s %-10s %8.3f s = %.4f x wire time\n",
                     qPrintable(load.port),
@@ -170,15 +195,19 @@ int main(int argc, char *argv[])
                     seconds,
                     seconds / wire);
     }
+    const bool allTimed = loads.size() == Terminals && loadTime.size() == Terminals;
     std::printf("  loads recorded       %8lld of %d\n", qint64(loads.size()), Terminals);
     std::printf("  slowest load         %.4f x wire time (goal <= %.2f) %s\n",
                 worst,
                 LoadGoal,
-                loads.size() == Terminals && worst <= LoadGoal ? "met" : "MISSED");
-    std::printf("  longest stall        %8lld ms of the event loop (goal < %lld ms) %s\n",
-                longestStall,
-                StallGoalMs,
-                longestStall < StallGoalMs ? "met" : "MISSED");
+                allTimed && worst <= LoadGoal ? "met" : "MISSED");
+    std::printf(
+        "  longest stall        %8lld ms of the event loop, %.1f s after the plug-in (goal < "
+        "%lld ms) %s\n",
+        longestStall,
+        longestStallAt / 1000.0,
+        StallGoalMs,
+        longestStall < StallGoalMs ? "met" : "MISSED");
     std::printf("  CPU time             %8.3f s over %.3f s = %.2f %% of one core (goal < %.0f %%) "
                 "%s\n",
                 cpu,
