@@ -280,6 +280,7 @@ private Q_SLOTS:
     void dataFileChosenDirectly_data();
     void dataFileChosenDirectly();
     void choiceHeldWhileLoading();
+    void italian();
 };
 
 void StationWindowTest::armingWaitsForTheTerminal()
@@ -831,6 +832,30 @@ void StationWindowTest::choiceHeldWhileLoading()
     station.window->stopAll();
     QTRY_VERIFY_WITH_TIMEOUT(!station.window->isLoading(), LoadMs);
     QVERIFY(station.window->chooseFileButton->isEnabled());
+}
+
+// The window, its tiles and its messages follow the language menu.
+void StationWindowTest::italian()
+{
+    Station station;
+    station.choose();
+    station.window->armPort("COM1");
+    station.window->italianAction->trigger();
+    station.window->drawAll();
+    QCOMPARE(station.window->stopAllButton->text(), QString("Ferma tutto"));
+    QCOMPARE(station.window->choiceGroup->title(), QString("Cosa caricare"));
+    QCOMPARE(station.tile(1)->state->text(), QString("In attesa di un terminale"));
+    QCOMPARE(station.tile(1)->stop->text(), QString("Ferma"));
+    QVERIFY2(station.window->totals->text().startsWith("Riusciti: 0"),
+             qPrintable(station.window->totals->text()));
+    QVERIFY(!station.window->armPort("COM9"));
+    station.window->chooseFile("MISSING.S28", {});
+    QVERIFY2(station.messages.texts().last().startsWith("Il file dati"),
+             qPrintable(station.messages.texts().last()));
+
+    station.window->englishAction->trigger();
+    station.window->drawAll();
+    QCOMPARE(station.tile(1)->state->text(), QString("Waiting for a terminal"));
 }
 
 QTEST_MAIN(StationWindowTest)
