@@ -46,7 +46,19 @@ void ignoreFileSizeLimitSignal()
 }
 
 SessionEnd::SessionEnd(frmMain *window)
-    : m_window(window)
+    : SessionEnd(Window{
+        window,
+        [window] { return window->isLoading(); },
+        [window] { return window->isShowingMessage(); },
+        [window] { window->endSession(); },
+        [window](QObject *context, std::function<void()> answered) {
+            QObject::connect(window, &frmMain::exitQuestionAnswered, context, std::move(answered));
+        },
+    })
+{}
+
+SessionEnd::SessionEnd(Window window)
+    : m_window(std::move(window))
 {
     Q_ASSERT(signalSockets[0] < 0);
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSockets) == 0) {
@@ -64,26 +76,26 @@ SessionEnd::SessionEnd(frmMain *window)
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
         // Leaving a terminal half written is the user's call, when the session lets us ask and
         // no other question is waiting for an answer.
-        if (m_window->isLoading() && !m_window->isShowingMessage() && manager.allowsInteraction()) {
+        if (m_window.isLoading() && !m_window.isShowingMessage() && manager.allowsInteraction()) {
             // The session manager takes the answer when this handler returns, so the question's
             // answer is awaited here, as the session manager itself awaits its turn to ask.
             QEventLoop answering;
             bool answered = false;
-            connect(m_window, &frmMain::exitQuestionAnswered, &answering, [&] {
+            m_window.onExitQuestionAnswered(&answering, [&] {
                 answered = true;
                 answering.quit();
             });
-            bool closed = m_window->close();
+            bool closed = m_window.widget->close();
             if (!closed && !answered) {
                 answering.exec();
-                closed = !m_window->isVisible();
+                closed = !m_window.widget->isVisible();
             }
             manager.release();
             if (!closed)
                 manager.cancel();
             return;
         }
-        m_window->endSession();
+        m_window.endSession();
     });
 #endif
 }
@@ -105,7 +117,7 @@ void SessionEnd::signalled()
     char bytes[16];
     while (::read(signalSockets[1], bytes, sizeof bytes) > 0) {
     }
-    m_window->endSession();
+    m_window.endSession();
 }
 
 } // namespace Kv402

@@ -67,6 +67,28 @@ void SimulatedTerminal::setCableConnected(bool connected)
     m_changed.notify_all();
 }
 
+void SimulatedTerminal::plugIn(Options options)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        options.clock = m_clock;
+        m_options = std::move(options);
+        m_cableConnected = m_options.cableConnected;
+        m_flash.fill(Image::Blank);
+        m_blockCount = -1;
+        m_silent = false;
+        // The terminal that was loaded has gone with its own timings.
+        m_awayFrom = {};
+        m_awayUntil = {};
+        m_ctsLowFrom = {};
+        m_ctsLowUntil = {};
+        // What the PC did and the faults seen were the other terminal's.
+        m_events.clear();
+        m_violations.clear();
+    }
+    m_changed.notify_all();
+}
+
 QList<SimulatedTerminal::Event> SimulatedTerminal::events() const
 {
     const std::lock_guard lock(m_mutex);

@@ -127,6 +127,11 @@ public:
 
     // Plugs the cable in or pulls it out (CTS follows); wakes a port that waits for CTS.
     void setCableConnected(bool connected);
+    // Another terminal takes this one's place at the end of the cable, as on a production line:
+    // from now on the terminal behaves as the options say (its clock stays this one's), its flash
+    // blank, its record of events and faults empty, and CTS follows the options' cable. A port open on the cable stays open and sees the
+    // new terminal's CTS; the protocol starts afresh with the next opening, as it always does.
+    void plugIn(Options options);
 
     QList<Event> events() const;
     // What the PC did against the protocol; empty for a correct PC.
@@ -176,7 +181,8 @@ private:
     void record(Event::Kind kind, const QByteArray &bytes, TimePoint at);
     void violation(const QString &what);
 
-    const Options m_options;
+    // Guarded by m_mutex: plugIn() changes it.
+    Options m_options;
     const std::shared_ptr<Clock> m_clock;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -22,7 +22,8 @@ function(same_content installed source)
 endfunction()
 
 # The programs, which find every library they need.
-foreach(path ${STAGE_DIR}/${BINDIR}/kv402master ${STAGE_DIR}/${BINDIR}/kv402)
+foreach(path ${STAGE_DIR}/${BINDIR}/kv402master ${STAGE_DIR}/${BINDIR}/kv402
+        ${STAGE_DIR}/${BINDIR}/kv402station ${STAGE_DIR}/${BINDIR}/kv402station-demo)
     cmake_path(GET path FILENAME program)
     if(NOT EXISTS ${path} OR IS_DIRECTORY ${path})
         list(APPEND failures "missing program ${path}")
@@ -52,11 +53,12 @@ if(NOT result EQUAL 2 OR NOT output MATCHES "Usage: kv402 catalogue build")
     list(APPEND failures "the installed kv402 cannot run its catalogue command (${result}): ${output}")
 endif()
 
-# The desktop entry, its icon and the help files.
-set(desktop ${STAGE_DIR}/${DATADIR}/applications/kv402master.desktop)
+# The desktop entries, the main window's and the station's, their icon and the help files.
+set(entries ${STAGE_DIR}/${DATADIR}/applications/kv402master.desktop
+    ${STAGE_DIR}/${DATADIR}/applications/kv402station.desktop)
 set(icon ${STAGE_DIR}/${DATADIR}/icons/hicolor/64x64/apps/kv402master.png)
 set(help ${STAGE_DIR}/${DATADIR}/kv402master/help)
-foreach(file ${desktop} ${icon} ${help}/kv402.hlp ${help}/kv402ing.hlp)
+foreach(file ${entries} ${icon} ${help}/kv402.hlp ${help}/kv402ing.hlp)
     if(NOT EXISTS ${file})
         list(APPEND failures "missing ${file}")
     endif()
@@ -67,26 +69,29 @@ if(NOT failures)
     same_content(${help}/kv402.hlp ${SOURCE_DIR}/demo/help/kv402.hlp)
     same_content(${help}/kv402ing.hlp ${SOURCE_DIR}/demo/help/kv402ing.hlp)
 
-    # The entry starts the installed program by name and shows the installed icon.
-    file(STRINGS ${desktop} lines)
-    foreach(line "Type=Application" "Exec=kv402master" "Icon=kv402master")
-        if(NOT line IN_LIST lines)
-            list(APPEND failures "the desktop entry lacks the line ${line}")
+    # Each entry starts its installed program by name and shows the installed icon.
+    foreach(desktop ${entries})
+        cmake_path(GET desktop STEM program)
+        file(STRINGS ${desktop} lines)
+        foreach(line "Type=Application" "Exec=${program}" "Icon=kv402master")
+            if(NOT line IN_LIST lines)
+                list(APPEND failures "the desktop entry ${desktop} lacks the line ${line}")
+            endif()
+        endforeach()
+
+        if(NOT DESKTOP_FILE_VALIDATE)
+            list(APPEND failures "desktop-file-validate not found: run tools/install-deps.sh")
+        else()
+            execute_process(
+                COMMAND ${DESKTOP_FILE_VALIDATE} ${desktop}
+                RESULT_VARIABLE result
+                OUTPUT_VARIABLE output
+                ERROR_VARIABLE output)
+            if(NOT result EQUAL 0 OR NOT output STREQUAL "")
+                list(APPEND failures "desktop-file-validate ${desktop}: ${output}")
+            endif()
         endif()
     endforeach()
-
-    if(NOT DESKTOP_FILE_VALIDATE)
-        list(APPEND failures "desktop-file-validate not found: run tools/install-deps.sh")
-    else()
-        execute_process(
-            COMMAND ${DESKTOP_FILE_VALIDATE} ${desktop}
-            RESULT_VARIABLE result
-            OUTPUT_VARIABLE output
-            ERROR_VARIABLE output)
-        if(NOT result EQUAL 0 OR NOT output STREQUAL "")
-            list(APPEND failures "desktop-file-validate: ${output}")
-        endif()
-    endif()
 endif()
 
 # The demo workspace, built: the demo catalogue with the SQL text it was built from, its data
@@ -148,10 +153,11 @@ if(left_in_start)
     list(APPEND failures "kv402master-demo wrote into the folder it was started in: ${left_in_start}")
 endif()
 
-# The manual pages, compressed; the demo program's is the window's. The files that only the Debian
+# The manual pages, compressed; each demo program's is its window's. The files that only the Debian
 # package carries stay out of a plain installation.
 set(man ${STAGE_DIR}/${MANDIR}/man1)
-foreach(page kv402.1.gz kv402master.1.gz kv402master-demo.1.gz)
+foreach(page kv402.1.gz kv402master.1.gz kv402master-demo.1.gz kv402station.1.gz
+        kv402station-demo.1.gz)
     if(NOT EXISTS ${man}/${page})
         list(APPEND failures "missing ${man}/${page}")
         continue()

@@ -76,7 +76,10 @@ set(expected_files
     usr/bin/kv402master
     usr/bin/kv402master-demo
     usr/bin/kv402
+    usr/bin/kv402station
+    usr/bin/kv402station-demo
     usr/share/applications/kv402master.desktop
+    usr/share/applications/kv402station.desktop
     usr/share/icons/hicolor/64x64/apps/kv402master.png
     usr/share/kv402master/help/kv402.hlp
     usr/share/kv402master/help/kv402ing.hlp
@@ -89,6 +92,8 @@ set(expected_files
     usr/share/man/man1/kv402.1.gz
     usr/share/man/man1/kv402master.1.gz
     usr/share/man/man1/kv402master-demo.1.gz
+    usr/share/man/man1/kv402station.1.gz
+    usr/share/man/man1/kv402station-demo.1.gz
     usr/share/doc/kv402master/copyright
     usr/share/doc/kv402master/changelog.gz)
 foreach(file ${expected_files})
@@ -128,7 +133,7 @@ if(NOT catalogue_usage MATCHES "^Usage: kv402 catalogue ")
 endif()
 
 # The manual pages read without complaint, and kv402(1) shows every usage line the tool prints.
-foreach(page kv402 kv402master kv402master-demo)
+foreach(page kv402 kv402master kv402master-demo kv402station kv402station-demo)
     execute_process(
         COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=200 LC_ALL=C.UTF-8
             ${MAN} --warnings -E ascii -l ${root}/usr/share/man/man1/${page}.1.gz

@@ -1,5 +1,8 @@
 #include "link/link_constants.h"
+#include "link/terminal_link.h"
 #include "simulator/simulated_terminal.h"
+#include "simulator/terminal_profiles.h"
+#include "test_image.h"
 
 #include <QTest>
 #include <QThread>
@@ -121,6 +124,9 @@ private Q_SLOTS:
     void ctsDropLastsItsDuration_data();
     void ctsDropLastsItsDuration();
     void pluggingTheCableInWakesTheWait();
+    void anotherTerminalPluggedIn_data();
+    void anotherTerminalPluggedIn();
+    void anotherTerminalWakesAnOpenPort();
     void secondOpenIsRefused();
     void adapterPassesBytesOnInPackets_data();
     void adapterPassesBytesOnInPackets();
@@ -299,6 +305,72 @@ void SimulatedTerminalTest::pluggingTheCableInWakesTheWait()
     technician->wait();
     QVERIFY(raised);
     QVERIFY(port.cts());
+}
+
+void SimulatedTerminalTest::anotherTerminalPluggedIn_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<LinkOutcome>("firstOutcome");
+    QTest::addColumn<LinkOutcome>("secondOutcome");
+
+    QTest::newRow("healthy, then a flash fault")
+        << "healthy"
+        << "flash-error" << LinkOutcome::Completed << LinkOutcome::FlashWriteError;
+    QTest::newRow("a flash fault, then healthy")
+        << "flash-error"
+        << "healthy" << LinkOutcome::FlashWriteError << LinkOutcome::Completed;
+    QTest::newRow("healthy, then none")
+        << "healthy"
+        << "no-cable" << LinkOutcome::Completed << LinkOutcome::CableNotConnected;
+    QTest::newRow("none, then healthy")
+        << "no-cable"
+        << "healthy" << LinkOutcome::CableNotConnected << LinkOutcome::Completed;
+}
+
+// The terminal behind a port changes between two loads; the second load meets the new one, with
+// a blank flash, whatever the first left behind.
+void SimulatedTerminalTest::anotherTerminalPluggedIn()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(LinkOutcome, firstOutcome);
+    QFETCH(LinkOutcome, secondOutcome);
+
+    const MemoryImage image = Test::imageOf(6);
+    auto terminal = std::make_shared<SimulatedTerminal>(*terminalProfile(first));
+    SimulatedPorts ports;
+    ports.attach(1, terminal);
+    LinkObserver observer;
+    QCOMPARE(TerminalLink(ports, observer).run(image, portAddress(1)), firstOutcome);
+
+    terminal->plugIn(*terminalProfile(second));
+    QCOMPARE(terminal->flash(), QByteArray(terminal->flash().size(), Image::Blank));
+    QCOMPARE(TerminalLink(ports, observer).run(image, portAddress(1)), secondOutcome);
+    const qsizetype loaded = image.blockCount() * Image::BlockSize;
+    QCOMPARE(terminal->flash().left(loaded) == image.bytes.left(loaded),
+             secondOutcome == LinkOutcome::Completed);
+    QVERIFY2(terminal->violations().isEmpty(), qPrintable(terminal->violations().join('\n')));
+}
+
+// A port held open while the station waits for the next terminal sees the new one come.
+void SimulatedTerminalTest::anotherTerminalWakesAnOpenPort()
+{
+    auto terminal = std::make_shared<SimulatedTerminal>(*terminalProfile(u"healthy"));
+    SimulatedPort port(terminal);
+    QVERIFY(port.open(Link::Line, nullptr));
+    terminal->setCableConnected(false);
+    QVERIFY(!port.cts());
+
+    std::unique_ptr<QThread> technician(QThread::create([&] {
+        QThread::msleep(20);
+        terminal->plugIn(*terminalProfile(u"noisy"));
+    }));
+    technician->start();
+    const bool raised = port.waitForCts(60'000);
+    technician->wait();
+    QVERIFY(raised);
+    port.close();
 }
 
 void SimulatedTerminalTest::secondOpenIsRefused()
