@@ -205,7 +205,7 @@ LoadOutcome LoadSession::oneRun(bool *again)
     const bool given = m_firstRun && m_request.firstReading;
     m_firstRun = false;
     const DataFileReading &reading = given ? *m_request.firstReading
-                                           : (m_reading = readDataFile(m_request.dataFile,
+                                           : m_reading.emplace(readDataFile(m_request.dataFile,
                                                                        &m_stopRequested));
     if (reading.stopped)
         return LoadOutcome::Stopped;

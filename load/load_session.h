@@ -133,7 +133,9 @@ private:
 
     // The session's thread's own.
     QString m_dataFile;
-    DataFileReading m_reading;
+    // Made only when a run reads the file: a blank image is a whole memory's worth of bytes, and
+    // a station makes a session for every terminal on its window's thread.
+    std::optional<DataFileReading> m_reading;
     bool m_firstRun = true;
     MessageAnswer m_cableAnswer = MessageAnswer::Cancel;
     MessageAnswer m_repeatAnswer = MessageAnswer::No;

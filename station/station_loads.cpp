@@ -273,7 +273,7 @@ bool StationLoads::setUnitSerial(const QString &port, const QString &serial)
 
 StationTotals StationLoads::totals() const
 {
-    return totals(QDateTime::currentDateTime());
+    return totals(QDateTime::currentDateTimeUtc());
 }
 
 StationTotals StationLoads::totals(const QDateTime &now) const
@@ -333,7 +333,7 @@ void StationLoads::start(Port &port, TerminalWait wait)
         Q_EMIT tileChanged(tile->address.name);
     });
     connect(session, &LoadSession::runStarting, this, [this, tile] {
-        const QDateTime now = QDateTime::currentDateTime();
+        const QDateTime now = QDateTime::currentDateTimeUtc();
         tile->inRun = true;
         tile->tile.runStarting(now, tile->choice.reading->image.blockCount());
         if (!m_firstStarted.isValid())
@@ -341,7 +341,7 @@ void StationLoads::start(Port &port, TerminalWait wait)
         Q_EMIT tileChanged(tile->address.name);
     });
     connect(session, &LoadSession::linkEvent, this, [this, tile](const LinkEvent &event) {
-        tile->tile.linkEvent(event, QDateTime::currentDateTime());
+        tile->tile.linkEvent(event, QDateTime::currentDateTimeUtc());
         Q_EMIT tileChanged(tile->address.name);
     });
     connect(session, &LoadSession::runFinished, this, [this, tile](const LoadRun &run) {

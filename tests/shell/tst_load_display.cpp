@@ -138,7 +138,7 @@ void LoadDisplayTest::displayFollowsTheRun()
     SimulatedPorts ports;
     ports.attach(2, std::make_shared<SimulatedTerminal>(options));
     WatchingPrompts prompts;
-    LoadSession session({"DATA.S28", portAddress(2)}, ports, prompts);
+    LoadSession session({.dataFile = "DATA.S28", .port = portAddress(2)}, ports, prompts);
     prompts.follow(session);
     QSignalSpy finished(&session, &LoadSession::finished);
     session.start();
