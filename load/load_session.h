@@ -44,7 +44,7 @@ struct LoadRequest
     TerminalWait firstWait = TerminalWait::None;
     // The data file as already read and checked, for the first run: loads on many ports share
     // one reading. Every later run reads the file again, as a run without it does.
-    std::shared_ptr<const DataFileReading> firstReading;
+    std::shared_ptr<const DataFileReading> firstReading = {};
 };
 
 // How a load session ended, as far as its callers tell endings apart.
