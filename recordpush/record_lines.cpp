@@ -31,32 +31,29 @@ struct FileDescriptor
     ~FileDescriptor() { ::close(fd); }
 };
 
-RecordLine parsedLine(int number, QByteArray bytes, QString *why)
+QJsonDocument parsed(const QByteArray &bytes, QJsonParseError *error = nullptr)
 {
-    RecordLine line;
-    line.number = number;
+    return QJsonDocument::fromJson(bytes, error);
+}
+
+// The line's identity; a null one, with the reason, when the line cannot be read.
+QUuid lineId(const QByteArray &bytes, QString *why)
+{
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    const QJsonDocument document = parsed(bytes, &parseError);
     if (!document.isObject()) {
         *why = document.isNull() ? parseError.errorString()
                                  : QStringLiteral("it is not a JSON object");
-        return line;
+        return {};
     }
-    const QJsonObject object = document.object();
-    const QJsonValue id = object.value(QLatin1StringView("id"));
+    const QJsonValue id = document.object().value(QLatin1StringView("id"));
     // Older lines read back and written again (kv402 record --json) name an empty one.
-    if (id.isUndefined() || id == QJsonValue(QString())) {
-        line.id = derivedLineId(bytes);
-    } else {
-        line.id = QUuid::fromString(id.toString());
-        if (line.id.isNull()) {
-            *why = QStringLiteral("its id is not a UUID");
-            return line;
-        }
-    }
-    line.entry = LoadRecordEntry::fromJson(object);
-    line.bytes = std::move(bytes);
-    return line;
+    if (id.isUndefined() || id == QJsonValue(QString()))
+        return derivedLineId(bytes);
+    const QUuid given = QUuid::fromString(id.toString());
+    if (given.isNull())
+        *why = QStringLiteral("its id is not a UUID");
+    return given;
 }
 
 } // namespace
@@ -66,20 +63,23 @@ QUuid derivedLineId(const QByteArray &bytes)
     return QUuid::createUuidV5(DerivedIdNamespace, bytes);
 }
 
-RecordLines readRecordLines(const QString &fileName)
+namespace {
+
+// The file's bytes, read under the appenders' lock, which is given back before the lines are
+// looked at: a load that ends meanwhile is not kept waiting for its record.
+bool readLocked(const QString &fileName, QByteArray *content, QString *error)
 {
-    RecordLines result;
     const int fd = ::open(QFile::encodeName(fileName).constData(),
                           O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        result.error = errnoText();
-        return result;
+        *error = errnoText();
+        return false;
     }
     const FileDescriptor file{fd};
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        result.error = QStringLiteral("it is not a regular file");
-        return result;
+        *error = QStringLiteral("it is not a regular file");
+        return false;
     }
     // Appends take the lock exclusively: the reading sees whole lines only.
     int locked = -1;
@@ -87,47 +87,62 @@ RecordLines readRecordLines(const QString &fileName)
         locked = ::flock(fd, LOCK_SH);
     } while (locked != 0 && errno == EINTR);
     if (locked != 0) {
-        result.error = errnoText();
-        return result;
+        *error = errnoText();
+        return false;
     }
-    QByteArray content;
-    content.resize(qsizetype(st.st_size));
+    content->resize(qsizetype(st.st_size));
     qsizetype filled = 0;
     for (;;) {
-        if (filled == content.size())
-            content.resize(content.size() + 65536);
-        const ssize_t got = ::read(fd, content.data() + filled, size_t(content.size() - filled));
+        if (filled == content->size())
+            content->resize(content->size() + 65536);
+        const ssize_t got = ::read(fd, content->data() + filled, size_t(content->size() - filled));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            result.error = errnoText();
-            return result;
+            *error = errnoText();
+            return false;
         }
         if (got == 0)
             break;
         filled += got;
     }
-    content.truncate(filled);
+    content->truncate(filled);
+    return true;
+}
+
+} // namespace
+
+RecordLines readRecordLines(const QString &fileName)
+{
+    RecordLines result;
+    if (!readLocked(fileName, &result.content, &result.error))
+        return result;
 
     int number = 0;
     qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
+    while (start < result.content.size()) {
+        qsizetype end = result.content.indexOf('\n', start);
         if (end < 0)
-            end = content.size();
+            end = result.content.size();
         ++number;
-        QByteArray bytes = content.mid(start, end - start);
+        const RecordLine line{number, start, end - start, {}};
         start = end + 1;
+        const QByteArray bytes = result.bytes(line);
         if (bytes.trimmed().isEmpty())
             continue;
         QString why;
-        RecordLine line = parsedLine(number, std::move(bytes), &why);
+        const QUuid id = lineId(bytes, &why);
         if (why.isEmpty())
-            result.lines.append(std::move(line));
+            result.lines.append({line.number, line.offset, line.length, id});
         else
             result.unreadable.append({number, why});
     }
     return result;
+}
+
+LoadRecordEntry RecordLines::entry(const RecordLine &line) const
+{
+    return LoadRecordEntry::fromJson(parsed(bytes(line)).object());
 }
 
 } // namespace Kv402

@@ -155,9 +155,9 @@ void appendNumber(QByteArray &row, int number)
     row.append(QByteArray::number(number)).append('\t');
 }
 
-void appendRow(QByteArray &rows, const RecordLine &line)
+void appendRow(QByteArray &rows, const RecordLines &record, const RecordLine &line)
 {
-    const LoadRecordEntry &entry = line.entry;
+    const LoadRecordEntry entry = record.entry(line);
     rows.append(line.id.toByteArray(QUuid::WithoutBraces)).append('\t');
     appendTime(rows, entry.started);
     appendTime(rows, entry.ended);
@@ -179,7 +179,7 @@ void appendRow(QByteArray &rows, const RecordLine &line)
     appendText(rows, entry.unitSerial);
     appendText(rows, entry.outcome);
     // bytea in hex, its backslash escaped for COPY.
-    rows.append("\\\\x").append(line.bytes.toHex()).append('\n');
+    rows.append("\\\\x").append(record.bytes(line).toHex()).append('\n');
 }
 
 // Makes the table and its views unless the server has them; one PC at a time.
@@ -223,11 +223,13 @@ bool knownIds(Connection &connection, const QList<RecordLine> &lines, QSet<QUuid
 
 // One transaction: the lines are on the server, or none of them is. Returns how many were new
 // to it, or -1.
-int pushBatch(Connection &connection, const QList<const RecordLine *> &batch)
+int pushBatch(Connection &connection,
+              const RecordLines &record,
+              const QList<const RecordLine *> &batch)
 {
     QByteArray rows;
     for (const RecordLine *line : batch)
-        appendRow(rows, *line);
+        appendRow(rows, record, *line);
     static const QByteArray copy = QByteArray(RecordSchema::CopyIncomingInto) + " ("
                                    + RecordSchema::Columns + ") FROM STDIN";
     static const QByteArray insert = QByteArray(RecordSchema::InsertFromIncoming) + " ("
@@ -319,7 +321,7 @@ PushResult pushRecord(const QString &recordFile,
     }
     for (qsizetype first = 0; first < missing.size(); first += PushBatchLines) {
         const QList<const RecordLine *> batch = missing.mid(first, PushBatchLines);
-        const int inserted = pushBatch(connection, batch);
+        const int inserted = pushBatch(connection, record, batch);
         if (inserted < 0) {
             // The batches before are on the server; this one and those after are not.
             const QString why = connection.error();
