@@ -3,6 +3,8 @@
 #include "recordpush/record_push.h"
 #include "recordpush/record_settings.h"
 
+#include <system_error>
+
 namespace Kv402 {
 
 namespace {
@@ -33,9 +35,18 @@ void RecordPusher::recordAppended()
     {
         const std::lock_guard lock(m_mutex);
         m_pending = true;
-        // The thread is started by the first load, in a program that loads.
-        if (!m_thread.joinable())
-            m_thread = std::thread(&RecordPusher::work, this);
+        // The thread is started by the first load, in a program that loads; a system out of
+        // threads leaves the record unpushed, never the load failed.
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread(&RecordPusher::work, this);
+            } catch (const std::system_error &error) {
+                qWarning("%s: the load record cannot be pushed: %s",
+                         qPrintable(m_program),
+                         error.what());
+                return;
+            }
+        }
     }
     m_poked.notify_one();
 }
