@@ -15,6 +15,7 @@ inline constexpr int Success = 0;
 inline constexpr int Failure = 1;
 inline constexpr int Usage = 2;
 // kv402 send: the data file or the catalogue could not be used; nothing was sent on any port.
+// kv402 record push: the record could not be read; nothing was pushed.
 inline constexpr int NothingSent = 3;
 // kv402 send, ended by a signal: this plus the signal's number, as a shell reports it.
 inline constexpr int SignalBase = 128;
@@ -31,6 +32,10 @@ int sendCommand(const QStringList &arguments);
 
 // kv402 record: the load record as a table, or as it is (--json); --since DATE.
 int recordCommand(const QStringList &arguments);
+
+// kv402 record push --to URL [--record FILE]: the lines of the record that the PostgreSQL server
+// does not have yet, pushed to it.
+int recordPushCommand(const QStringList &arguments);
 
 // kv402 ports [--json]: COM1 to COM16 and every other serial device, with what the system knows
 // of each adapter and whether it can be opened now.

@@ -53,6 +53,8 @@ QString shown(const QString &text)
 
 int recordCommand(const QStringList &arguments)
 {
+    if (arguments.value(0) == QLatin1StringView("push"))
+        return recordPushCommand(arguments.mid(1));
     QCommandLineParser parser;
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("The record as it is."));
     const QCommandLineOption since(QStringLiteral("since"),

@@ -175,6 +175,7 @@ SendRun::SendRun(const SendOptions &options,
     , m_reading(std::move(reading))
     , m_output(output)
     , m_record(options.recordFile)
+    , m_pusher(m_record.fileName(), QLatin1StringView(SendCommandName))
     , m_ports(targetPorts(options.targets, options.fast))
     , m_results(options.targets.size())
 {
@@ -281,6 +282,7 @@ void SendRun::finishLoad(int port, const LoadResult &result, const LoadRun &run)
             QStringLiteral("%1: cannot write the load record \"%2\": %3\n")
                 .arg(QLatin1StringView(SendCommandName), printable(m_record.fileName()), why));
     }
+    m_pusher.recordAppended();
     m_output.result(port, result);
 }
 

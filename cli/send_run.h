@@ -6,6 +6,7 @@
 #include "link/srecord_image.h"
 #include "load/load_record.h"
 #include "load/load_session.h"
+#include "recordpush/record_pusher.h"
 #include "simulator/simulated_terminal.h"
 
 #include <QObject>
@@ -50,6 +51,8 @@ private:
     const std::shared_ptr<const DataFileReading> m_reading;
     SendOutput &m_output;
     const LoadRecord m_record;
+    // Pushes the record after each load when the system's settings name a server.
+    RecordPusher m_pusher;
     SimulatedPorts m_ports;
     std::vector<std::unique_ptr<PortLoad>> m_loads;
     std::vector<QList<LoadResult>> m_results;

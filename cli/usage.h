@@ -19,6 +19,7 @@ inline constexpr char SendUsage[]
       "                  [--json] [--record FILE] [--fast]\n";
 inline constexpr char RecordUsage[]
     = "Usage: kv402 record [--json] [--since DATE] [--record FILE]\n";
+inline constexpr char RecordPushUsage[] = "Usage: kv402 record push --to URL [--record FILE]\n";
 inline constexpr char PortsUsage[] = "Usage: kv402 ports [--json]\n";
 inline constexpr char VersionUsage[] = "Usage: kv402 --version\n";
 
@@ -27,8 +28,13 @@ inline std::string toolUsage()
 {
     constexpr std::string_view Lead = "Usage: ";
     std::string usage;
-    for (const std::string_view text :
-         {CatalogueUsage, ImageUsage, SendUsage, RecordUsage, PortsUsage, VersionUsage}) {
+    for (const std::string_view text : {CatalogueUsage,
+                                        ImageUsage,
+                                        SendUsage,
+                                        RecordUsage,
+                                        RecordPushUsage,
+                                        PortsUsage,
+                                        VersionUsage}) {
         if (usage.empty())
             usage = text;
         else

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QUuid>
 
 #include <cerrno>
 #include <cstring>
@@ -64,7 +65,8 @@ QString isoTime(const QDateTime &time)
 
 QJsonObject LoadRecordEntry::toJson() const
 {
-    return {{QStringLiteral("start"), isoTime(started)},
+    return {{QStringLiteral("id"), id},
+            {QStringLiteral("start"), isoTime(started)},
             {QStringLiteral("end"), isoTime(ended)},
             {QStringLiteral("user"), user},
             {QStringLiteral("host"), host},
@@ -89,6 +91,8 @@ LoadRecordEntry LoadRecordEntry::fromJson(const QJsonObject &object)
     const auto text = [&](const char *key) {
         return object.value(QLatin1StringView(key)).toString();
     };
+    // Lines of older versions have none: it reads as empty.
+    entry.id = text("id");
     entry.started = QDateTime::fromString(text("start"), Qt::ISODate);
     entry.ended = QDateTime::fromString(text("end"), Qt::ISODate);
     entry.user = text("user");
@@ -206,7 +210,10 @@ bool LoadRecord::append(const LoadRecordEntry &entry, QString *error) const
     if (!lockExclusive(fd))
         return fail(errnoText());
 
-    QByteArray line = QJsonDocument(entry.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    LoadRecordEntry identified = entry;
+    if (identified.id.isEmpty())
+        identified.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QByteArray line = QJsonDocument(identified.toJson()).toJson(QJsonDocument::Compact) + '\n';
     if (endsInsideLine(fd))
         line.prepend('\n');
     // The whole line in one write: appends of one line each never interleave.

@@ -14,6 +14,9 @@ namespace Kv402 {
 // One load as the record keeps it: what was loaded where, by whom, and how it ended.
 struct LoadRecordEntry
 {
+    // The line's identity, a UUID given when the line is written; empty in lines of older
+    // versions. A record pushed to a server is pushed once by it.
+    QString id;
     QDateTime started;
     QDateTime ended;
     QString user;
@@ -71,7 +74,8 @@ public:
 
     const QString &fileName() const { return m_fileName; }
 
-    // False, with the reason, when the line could not be written; a load goes on regardless.
+    // False, with the reason, when the line could not be written; a load goes on regardless. An
+    // entry without an id is given a new one.
     bool append(const LoadRecordEntry &entry, QString *error = nullptr) const;
     // Every entry, oldest first. Lines that are not entries are passed over; their numbers,
     // counted from 1, go to skippedLines (blank lines hold nothing and are not counted as such).

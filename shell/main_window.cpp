@@ -2,6 +2,7 @@
 
 #include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_error.h"
+#include "load/load_record.h"
 #include "shell/about_window.h"
 #include "shell/captions.h"
 #include "shell/editable_list.h"
@@ -187,6 +188,9 @@ WindowGeometryTwips frameInTwips(const QWidget *window)
 frmMain::frmMain(const Services &services, QWidget *parent)
     : QMainWindow(parent)
     , m_services(services)
+    , m_recordPusher(services.recordFile.isEmpty() ? LoadRecord::defaultFileName()
+                                                   : services.recordFile,
+                     QCoreApplication::applicationName())
     , m_messages(*services.messages, this)
 {
     Q_ASSERT(m_services.messages);

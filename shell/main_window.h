@@ -4,6 +4,7 @@
 #include "load/load_session.h"
 #include "load/load_texts.h"
 #include "link/terminal_link.h"
+#include "recordpush/record_pusher.h"
 #include "shell/load_display.h"
 #include "shell/message_box.h"
 #include "shell/message_queue.h"
@@ -145,6 +146,9 @@ private:
     void addOtherWindow(QWidget *window);
 
     Services m_services;
+    // Pushes the record after each load when the system's settings name a server; it outlives
+    // the load, whose stop at the end is recorded.
+    RecordPusher m_recordPusher;
     // Every message of the window, one on screen at a time.
     MessageQueue m_messages;
     // A catalogue failure ends the program without its shutdown, once its message has been

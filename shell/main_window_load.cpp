@@ -103,6 +103,7 @@ void frmMain::recordRun(const LoadRun &run, const LoadChoice &choice, const Port
         qWarning("Cannot write the load record %s: %s",
                  qPrintable(record.fileName()),
                  qPrintable(why));
+    m_recordPusher.recordAppended();
 }
 
 void frmMain::ask(LoadSession *session, const LoadMessage &message)

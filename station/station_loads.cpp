@@ -85,6 +85,7 @@ StationLoads::StationLoads(SerialPortFactory &ports,
     , m_ports(ports)
     , m_record(std::move(record))
     , m_program(std::move(program))
+    , m_recordPusher(m_record.fileName(), m_program)
     , m_limits(limits)
 {
     qRegisterMetaType<TerminalWait>();
@@ -376,6 +377,7 @@ void StationLoads::runFinished(Port &port, const LoadRun &run)
             return StationTexts::RecordNotWritten.in(language).arg(file, why);
         });
     }
+    m_recordPusher.recordAppended();
     // The serial was this unit's: the next terminal needs its own.
     if (!entry.unitSerial.isEmpty()) {
         if (run.outcome == LinkOutcome::Completed)

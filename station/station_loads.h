@@ -4,6 +4,7 @@
 #include "load/load_record.h"
 #include "load/load_run.h"
 #include "load/load_session.h"
+#include "recordpush/record_pusher.h"
 #include "station/tile.h"
 
 #include <QDateTime>
@@ -112,6 +113,8 @@ private:
     SerialPortFactory &m_ports;
     const LoadRecord m_record;
     const QString m_program;
+    // Pushes the record after each load when the system's settings name a server.
+    RecordPusher m_recordPusher;
     const LinkLimits m_limits;
     std::optional<StationChoice> m_choice;
     std::vector<std::unique_ptr<Port>> m_portList;

@@ -109,6 +109,7 @@ void CommandLineTest::help_data()
                         "[--again]\n"
                         "                  [--json] [--record FILE] [--fast]\n"
                         "       kv402 record [--json] [--since DATE] [--record FILE]\n"
+                        "       kv402 record push --to URL [--record FILE]\n"
                         "       kv402 ports [--json]\n"
                         "       kv402 --version\n";
     QTest::newRow("kv402 --help") << QStringList{"--help"} << all;
@@ -120,6 +121,8 @@ void CommandLineTest::help_data()
     QTest::newRow("image -o") << QStringList{"image", "-o", "out.bin", "-h"} << QString(ImageUsage);
     QTest::newRow("send") << QStringList{"send", "--help"} << QString(SendUsage);
     QTest::newRow("record") << QStringList{"record", "--help"} << QString(RecordUsage);
+    QTest::newRow("record push") << QStringList{"record", "push", "--help"}
+                                 << QString(RecordPushUsage);
     QTest::newRow("ports") << QStringList{"ports", "--help"} << QString(PortsUsage);
     QTest::newRow("ports -h") << QStringList{"ports", "-h"} << QString(PortsUsage);
 }
@@ -151,6 +154,7 @@ void CommandLineTest::wrongUsage_data()
     QTest::newRow("catalogue") << QStringList{"catalogue", "dump"} << QString(CatalogueUsage);
     QTest::newRow("image") << QStringList{"image", "DATA.S28"} << QString(ImageUsage);
     QTest::newRow("record") << QStringList{"record", "extra"} << QString(RecordUsage);
+    QTest::newRow("record push") << QStringList{"record", "push"} << QString(RecordPushUsage);
     QTest::newRow("ports, an option") << QStringList{"ports", "--all"} << QString(PortsUsage);
     QTest::newRow("ports, an argument") << QStringList{"ports", "COM1"} << QString(PortsUsage);
 }

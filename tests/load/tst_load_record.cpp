@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTest>
+#include <QUuid>
 
 #include <csignal>
 
@@ -95,6 +96,7 @@ private Q_SLOTS:
     void programAndUnitRoundTrip_data();
     void programAndUnitRoundTrip();
     void olderLineNamesNeither();
+    void everyLineHasItsOwnIdentity();
 };
 
 void LoadRecordTest::initTestCase()
@@ -256,6 +258,9 @@ void LoadRecordTest::programAndUnitRoundTrip()
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries.at(0).program, program);
     QCOMPARE(entries.at(0).unitSerial, unitSerial);
+    // The line was given its identity as it was written.
+    QVERIFY(!QUuid::fromString(entries.at(0).id).isNull());
+    written.id = entries.at(0).id;
     QCOMPARE(entries.at(0).toJson(), written.toJson());
     QCOMPARE(entries.at(1).program, QString());
     QCOMPARE(entries.at(1).unitSerial, QString());
@@ -275,12 +280,35 @@ void LoadRecordTest::olderLineNamesNeither()
     const QList<LoadRecordEntry> entries = LoadRecord(workspace.filePath("loads.jsonl")).read();
     QCOMPARE(entries.size(), 1);
     const LoadRecordEntry &older = entries.first();
+    QCOMPARE(older.id, QString());
     QCOMPARE(older.program, QString());
     QCOMPARE(older.unitSerial, QString());
     QCOMPARE(older.port, "COM1");
     QCOMPARE(older.errors, 2);
     QCOMPARE(older.outcome, "completed");
     QCOMPARE(older.started, QDateTime(QDate(2026, 3, 2), QTime(10, 0), Qt::OffsetFromUTC, 3600));
+}
+
+// Each line is given a UUID as it is written, the same load read again keeps it, and an entry that
+// has one already (a line copied from another record) is written with it.
+void LoadRecordTest::everyLineHasItsOwnIdentity()
+{
+    Workspace workspace;
+    const LoadRecord record(workspace.filePath("loads.jsonl"));
+    LoadRecordEntry copied = entry("COM3");
+    copied.id = QStringLiteral("5f0c1d52-3b7e-4c3a-9d0e-2a4b6c8d0e1f");
+    QVERIFY(record.append(entry("COM1")));
+    QVERIFY(record.append(entry("COM1")));
+    QVERIFY(record.append(copied));
+
+    const QList<LoadRecordEntry> entries = record.read();
+    QCOMPARE(entries.size(), 3);
+    QVERIFY(!QUuid::fromString(entries.at(0).id).isNull());
+    QVERIFY(!QUuid::fromString(entries.at(1).id).isNull());
+    QVERIFY(entries.at(0).id != entries.at(1).id);
+    QCOMPARE(entries.at(2).id, copied.id);
+    const QList<LoadRecordEntry> again = record.read();
+    QCOMPARE(again.at(0).id, entries.at(0).id);
 }
 
 QTEST_GUILESS_MAIN(LoadRecordTest)
