@@ -36,4 +36,8 @@ int recordCommand(const QStringList &arguments);
 // of each adapter and whether it can be opened now.
 int portsCommand(const QStringList &arguments);
 
+// kv402 bundle make|sign|verify|install: signed release bundles. verify: Success when sound,
+// Failure when refused, Usage, NothingSent when the bundle cannot be read.
+int bundleCommand(const QStringList &arguments);
+
 } // namespace Kv402::Tool

@@ -20,6 +20,11 @@ inline constexpr char SendUsage[]
 inline constexpr char RecordUsage[]
     = "Usage: kv402 record [--json] [--since DATE] [--record FILE]\n";
 inline constexpr char PortsUsage[] = "Usage: kv402 ports [--json]\n";
+inline constexpr char BundleUsage[]
+    = "Usage: kv402 bundle make DIR [--name NAME] [--revision N]\n"
+      "       kv402 bundle sign DIR --key SECRETKEY [--password-fd N]\n"
+      "       kv402 bundle verify DIR|FILE.tar [--allow-older-revision]\n"
+      "       kv402 bundle install FILE.tar [DIR] [--allow-older-revision]\n";
 inline constexpr char VersionUsage[] = "Usage: kv402 --version\n";
 
 // kv402 --help: every usage above, under one "Usage:".
@@ -28,7 +33,7 @@ inline std::string toolUsage()
     constexpr std::string_view Lead = "Usage: ";
     std::string usage;
     for (const std::string_view text :
-         {CatalogueUsage, ImageUsage, SendUsage, RecordUsage, PortsUsage, VersionUsage}) {
+         {CatalogueUsage, ImageUsage, SendUsage, RecordUsage, PortsUsage, BundleUsage, VersionUsage}) {
         if (usage.empty())
             usage = text;
         else
