@@ -40,6 +40,14 @@ void frmMain::Combo_Send_Click()
         return;
     }
 
+    // The bundle's data file as it was released, at Send as at start-up.
+    if (m_bundle) {
+        if (const std::optional<BundleProblem> refusal = checkBundleFile(*m_bundle, strDataFile)) {
+            m_messages.post({refusal->text(language()), MessageButtons::Ok, MessageIcon::Critical});
+            return;
+        }
+    }
+
     LoadRequest request;
     request.dataFile = strDataFile;
     // Text typed over the selected entry leaves no entry selected: a load never goes to a port
@@ -98,6 +106,8 @@ void frmMain::recordRun(const LoadRun &run, const LoadChoice &choice, const Port
     LoadRecordEntry entry = recordEntry(run, choice, port, m_services.ports->describe(port));
     // The program as it was started: kv402master, or its demo.
     entry.program = QCoreApplication::applicationName();
+    if (m_bundle)
+        entry.bundle = m_bundle->origin();
     QString why;
     if (!record.append(entry, &why))
         qWarning("Cannot write the load record %s: %s",

@@ -364,6 +364,7 @@ void StationLoads::runFinished(Port &port, const LoadRun &run)
                                         m_ports.describe(port.address));
     entry.program = m_program;
     entry.unitSerial = port.tile.view().unitSerial;
+    entry.bundle = port.choice.bundle;
     // A record that cannot be written never stops a load: the tile says so.
     if (QString why; !m_record.append(entry, &why)) {
         setNotice(port, Notice::Record, [file = m_record.fileName(), why](Language language) {

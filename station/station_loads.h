@@ -37,6 +37,11 @@ struct StationChoice
     // is in the current folder).
     QString dataFile;
     std::shared_ptr<const DataFileReading> reading;
+    // The signed bundle of the working folder, which every load's record names; empty without
+    // one. The station's window verifies the folder (checkWorkingFolder, bundle/bundle_check.h)
+    // before it opens the catalogue, and the data file (checkBundleFile) before it makes the
+    // choice.
+    BundleOrigin bundle = {};
 };
 
 // The loads of a station: one load session a port, armed ports loading every terminal that is
