@@ -66,6 +66,7 @@ QByteArray readFile(const QString &path)
 
 void writeBundleFiles(const QString &folder)
 {
+    QDir().mkpath(folder);
     QString sql = revisionTableSql({"1"});
     sql += versionTableSql("Versioni1", {{"1.0", "English", BundleDataFile, "KV402"}});
     buildCatalogue(sql, folder + QStringLiteral("/Versioni.mdb"));

@@ -62,10 +62,7 @@ private Q_SLOTS:
         QCOMPARE(started.messages.shown.size(), 1);
         const Message &message = started.messages.shown.first();
         QCOMPARE(message.icon, MessageIcon::Critical);
-        // The window starts in Italian.
         QVERIFY2(message.text.contains(QDir(folder).filePath(changed)), qPrintable(message.text));
-        QVERIFY2(message.text.startsWith("Il") || message.text.startsWith("La"),
-                 qPrintable(message.text));
         QVERIFY(started.window->hasFailed());
     }
 
