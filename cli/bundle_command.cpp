@@ -143,7 +143,8 @@ int make(const QStringList &arguments)
     Manifest manifest;
     QFile previousFile(manifestFile);
     std::optional<Manifest> previous;
-    if (previousFile.open(QIODevice::ReadOnly))
+    // Only a regular file: opening a FIFO would wait for a writer.
+    if (QFileInfo(manifestFile).isFile() && previousFile.open(QIODevice::ReadOnly))
         previous = readManifest(previousFile.read(16 * 1024 * 1024), nullptr);
     manifest.name = parser.isSet(name) ? parser.value(name)
                     : previous         ? previous->name
@@ -308,8 +309,12 @@ int sign(const QStringList &arguments)
     const QDir dir(parser.positionalArguments().first());
     const QString manifestFile = dir.absoluteFilePath(BundleFiles::Manifest);
     QFile manifest(manifestFile);
-    if (!manifest.open(QIODevice::ReadOnly)) {
-        tell(QStringLiteral("cannot read %1: %2").arg(shown(manifestFile), manifest.errorString()));
+    if (!QFileInfo(manifestFile).isFile() || !manifest.open(QIODevice::ReadOnly)) {
+        tell(QStringLiteral("cannot read %1: %2")
+                 .arg(shown(manifestFile),
+                      QFileInfo::exists(manifestFile) && !QFileInfo(manifestFile).isFile()
+                          ? QStringLiteral("it is not a regular file")
+                          : manifest.errorString()));
         return Unreadable;
     }
     const QByteArray manifestText = manifest.readAll();
@@ -323,7 +328,9 @@ int sign(const QStringList &arguments)
     QFile keyFile(parser.value(key));
     QString why;
     std::optional<Minisign::SecretKeyFile> stored;
-    if (keyFile.open(QIODevice::ReadOnly))
+    if (!QFileInfo(keyFile.fileName()).isFile())
+        why = QStringLiteral("it is not a regular file");
+    else if (keyFile.open(QIODevice::ReadOnly))
         stored = Minisign::readSecretKeyFile(keyFile.read(64 * 1024), &why);
     else
         why = keyFile.errorString();
@@ -554,7 +561,7 @@ bool swapFolders(const QString &fresh, const QString &target, QString *why)
     return false;
 }
 
-int install(const QStringList &arguments)
+int installBundle(const QStringList &arguments)
 {
     QCommandLineParser parser;
     const QCommandLineOption allowOlder = allowOlderOption();
@@ -653,6 +660,23 @@ int install(const QStringList &arguments)
         return Failure;
     }
     return Success;
+}
+
+// An interrupt, hang-up or terminate signal waits until the install has ended, its staging folder
+// removed: the old folder or the new one is in place, and nothing is left beside it. The signal
+// then ends the program as usual.
+int install(const QStringList &arguments)
+{
+    sigset_t signals;
+    sigset_t previous;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&signals, signal);
+    ::sigprocmask(SIG_BLOCK, &signals, &previous);
+    // What was printed reaches its reader before a waiting signal ends the program.
+    const int status = finishOutput(installBundle(arguments), "kv402 bundle install");
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return status;
 }
 
 } // namespace

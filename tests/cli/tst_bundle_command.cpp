@@ -317,6 +317,33 @@ private Q_SLOTS:
         QCOMPARE(pc.kv402({"bundle", "verify", target}).exitCode, 0);
     }
 
+    // A terminate signal at any moment of an install: the folder is the old one or the new one,
+    // whole, and nothing is left beside it.
+    void installTerminated()
+    {
+        const Pc pc;
+        const QString target = pc.path("home/kv402");
+        QCOMPARE(pc.kv402({"bundle", "install", pc.tar(pc.bundle("r1", 1), "r1.tar")}).exitCode, 0);
+        const QMap<QString, QByteArray> before = contentsOf(target);
+        const QString second = pc.tar(pc.bundle("r2", 2), "r2.tar");
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("KV402_SYSTEM_FOLDER", pc.path("system"));
+        environment.insert("HOME", pc.path("home"));
+        environment.insert("XDG_CONFIG_HOME", pc.path("config"));
+        environment.insert("XDG_DATA_HOME", pc.path("data"));
+        process.setProcessEnvironment(environment);
+        process.start(KV402_TOOL, {"bundle", "install", second});
+        QVERIFY(process.waitForStarted());
+        process.terminate();
+        QVERIFY(process.waitForFinished(Wait));
+        const QMap<QString, QByteArray> after = contentsOf(target);
+        QVERIFY(after == before || after == contentsOf(pc.path("r2")));
+        QCOMPARE(QDir(pc.path("home"))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"kv402"});
+    }
+
     // kv402 send from a bundle: a changed file refuses the load before any port is touched; a
     // sound one is loaded and recorded with the bundle's name, revision and manifest hash.
     void send_data()
