@@ -29,8 +29,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#endif
 #ifdef Q_OS_LINUX
 #include <linux/fs.h>
 #include <sys/syscall.h>
@@ -223,6 +225,7 @@ int make(const QStringList &arguments)
 
 // --- sign -----------------------------------------------------------------------------------
 
+#ifdef Q_OS_UNIX
 termios savedTerminal;
 int terminalFd = -1;
 
@@ -233,6 +236,7 @@ void restoreTerminal(int signal)
         ::tcsetattr(terminalFd, TCSAFLUSH, &savedTerminal);
     ::_exit(SignalBase + signal);
 }
+#endif
 
 // One line read from a descriptor, without its line end.
 std::optional<QByteArray> readLine(int fd)
@@ -256,8 +260,13 @@ std::optional<QByteArray> readLine(int fd)
     return line;
 }
 
+// The password typed on the terminal without echo; nothing without a terminal (and on Windows,
+// where scripts and people alike give --password-fd).
 std::optional<QByteArray> passwordFromTerminal()
 {
+#ifndef Q_OS_UNIX
+    return std::nullopt;
+#else
     terminalFd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (terminalFd < 0 || ::tcgetattr(terminalFd, &savedTerminal) != 0)
         return std::nullopt;
@@ -275,6 +284,7 @@ std::optional<QByteArray> passwordFromTerminal()
         std::signal(signal, SIG_DFL);
     ::close(std::exchange(terminalFd, -1));
     return password;
+#endif
 }
 
 int sign(const QStringList &arguments)
@@ -633,6 +643,7 @@ int installBundle(const QStringList &arguments)
                  .arg(shown(target), why));
         return Failure;
     }
+#ifdef Q_OS_UNIX
     // The rename reaches the disk with the folder that holds it.
     if (const int fd = ::open(QFile::encodeName(parent).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -640,6 +651,7 @@ int installBundle(const QStringList &arguments)
         ::fsync(fd);
         ::close(fd);
     }
+#endif
     // The old files, now where the new ones were built, go with the staging folder.
     if (!AcceptedRevisions(trust.acceptedRevisionsFile)
              .remember(bundle.manifest.name,
@@ -667,6 +679,9 @@ int installBundle(const QStringList &arguments)
 // then ends the program as usual.
 int install(const QStringList &arguments)
 {
+#ifndef Q_OS_UNIX
+    return installBundle(arguments);
+#else
     sigset_t signals;
     sigset_t previous;
     sigemptyset(&signals);
@@ -677,6 +692,7 @@ int install(const QStringList &arguments)
     const int status = finishOutput(installBundle(arguments), "kv402 bundle install");
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     return status;
+#endif
 }
 
 } // namespace
