@@ -443,6 +443,14 @@ int verify(const QStringList &arguments)
     QTemporaryDir unpacked;
     QString folder = info.absoluteFilePath();
     if (!info.isDir()) {
+        QFile archive(given);
+        if (!info.isFile() || !archive.open(QIODevice::ReadOnly)) {
+            tell(QStringLiteral("cannot read %1: %2")
+                     .arg(shown(given),
+                          info.isFile() ? archive.errorString()
+                                        : QStringLiteral("it is neither a folder nor a file")));
+            return Unreadable;
+        }
         if (!unpacked.isValid()) {
             tell(QStringLiteral("cannot make a folder to unpack into: %1")
                      .arg(unpacked.errorString()));
@@ -490,7 +498,8 @@ QString desktopValue(const QString &text)
     return escaped;
 }
 
-// An argument of Exec, quoted as the desktop entry specification asks.
+// An argument of Exec, quoted as desktop entries want it: in double quotes, with \, ", ` and $
+// escaped and % doubled.
 QString execArgument(const QString &text)
 {
     QString quoted = text;
