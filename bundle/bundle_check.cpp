@@ -467,7 +467,9 @@ WorkingFolderCheck checkWorkingFolder(const QString &folder,
     return check;
 }
 
-std::optional<BundleProblem> checkBundleFile(const VerifiedBundle &bundle, const QString &dataFile)
+std::optional<BundleProblem> checkBundleFile(const VerifiedBundle &bundle,
+                                             const QString &dataFile,
+                                             const QString &readSha256)
 {
     using Kind = BundleProblem::Kind;
     const QString manifestFile = QDir(bundle.folder).absoluteFilePath(BundleFiles::Manifest);
@@ -482,7 +484,8 @@ std::optional<BundleProblem> checkBundleFile(const VerifiedBundle &bundle, const
         return problem(Kind::NotListed, {shown(file), shown(manifestFile)});
     QString why;
     bool missing = false;
-    const std::optional<QString> sha256 = fileSha256(file, &why, &missing);
+    const std::optional<QString> sha256 = readSha256.isEmpty() ? fileSha256(file, &why, &missing)
+                                                               : readSha256;
     if (!sha256) {
         return missing ? problem(Kind::FileMissing, {shown(file)})
                        : problem(Kind::FileUnreadable, {shown(file), why});

@@ -159,8 +159,12 @@ WorkingFolderCheck checkWorkingFolder(const QString &folder,
 
 // A data file about to be loaded from a verified bundle, its name as the load reads it (a name
 // without a folder is in the current folder): it must be one of the bundle's files, listed, and
-// hold the bytes the manifest names, now. Nothing when it does.
-std::optional<BundleProblem> checkBundleFile(const VerifiedBundle &bundle, const QString &dataFile);
+// hold the bytes the manifest names. readSha256, when given, is the hash of the bytes a load
+// read from it (DataFileReading::sha256), which must be the manifest's; otherwise the file is
+// read again now. Nothing when it holds them.
+std::optional<BundleProblem> checkBundleFile(const VerifiedBundle &bundle,
+                                             const QString &dataFile,
+                                             const QString &readSha256 = {});
 
 // The bundle folder a file lies in: its own folder when that holds a MANIFEST; empty otherwise.
 QString bundleFolderOf(const QString &fileName);

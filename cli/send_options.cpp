@@ -314,7 +314,7 @@ std::variant<SendOptions, int> sendOptions(const QStringList &arguments)
     const WorkingFolderCheck bundle = checkWorkingFolder(bundleFolder);
     if (bundle.refused())
         return nothingSent(bundle.refusal->text(Language::English));
-    options.bundle = bundle.origin();
+    options.bundle = bundle.bundle;
 
     if (byCatalogue) {
         options.choice = {parser.value(revision), parser.value(version), parser.value(language)};

@@ -275,7 +275,8 @@ void SendRun::finishLoad(int port, const LoadResult &result, const LoadRun &run)
                                         m_ports.describe(target.address));
     entry.outcome = result.outcomeName();
     entry.program = QLatin1StringView(SendCommandName);
-    entry.bundle = m_options.bundle;
+    if (m_options.bundle)
+        entry.bundle = m_options.bundle->origin();
     QString why;
     if (!m_record.append(entry, &why)) {
         printError(

@@ -40,16 +40,18 @@ void frmMain::Combo_Send_Click()
         return;
     }
 
-    // The bundle's data file as it was released, at Send as at start-up.
+    LoadRequest request;
+    request.dataFile = strDataFile;
+    // From a bundle, the first run sends the very bytes found to be the released ones.
     if (m_bundle) {
-        if (const std::optional<BundleProblem> refusal = checkBundleFile(*m_bundle, strDataFile)) {
+        auto reading = std::make_shared<const DataFileReading>(readDataFile(strDataFile));
+        if (const std::optional<BundleProblem> refusal
+            = checkBundleFile(*m_bundle, strDataFile, reading->ok() ? reading->sha256 : QString())) {
             m_messages.post({refusal->text(language()), MessageButtons::Ok, MessageIcon::Critical});
             return;
         }
+        request.firstReading = std::move(reading);
     }
-
-    LoadRequest request;
-    request.dataFile = strDataFile;
     // Text typed over the selected entry leaves no entry selected: a load never goes to a port
     // other than the one the window shows. (Finishing the typing, with Enter or by leaving the
     // list, selects the entry whose name was typed exactly; the list then shows that port.)
@@ -89,11 +91,8 @@ void frmMain::Combo_Send_Click()
             session,
             [this,
              port = request.port.value_or(PortAddress()),
-             choice = LoadChoice{m_dataFileRevision,
-                                 Combo3->currentText(),
-                                 Combo4->currentText()}](const LoadRun &run) {
-                recordRun(run, choice, port);
-            });
+             choice = LoadChoice{m_dataFileRevision, Combo3->currentText(), Combo4->currentText()}](
+                const LoadRun &run) { recordRun(run, choice, port); });
     connect(session, &LoadSession::finished, this, &frmMain::loadFinished);
     session->start();
 }

@@ -6,9 +6,12 @@
 #include "started_window.h"
 
 #include "bundle/bundle_check.h"
+#include "load/load_record.h"
 #include "shell/main_window.h"
+#include "simulator/simulated_terminal.h"
 
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -84,6 +87,39 @@ private Q_SLOTS:
         QVERIFY2(started.messages.shown.first().text.contains(QDir(folder).filePath(BundleDataFile)
                                                               + " is not the one"),
                  qPrintable(started.messages.shown.first().text));
+    }
+
+    // A load from a sound bundle is recorded with the bundle's name, revision and manifest hash.
+    void recordNamesTheBundle()
+    {
+        const SettingsFolder settings;
+        auto terminal = std::make_shared<SimulatedTerminal>(SimulatedTerminal::Options{});
+        StartedWindow::Setup setup;
+        setup.attach = [terminal](SimulatedPorts &ports) { ports.attach(1, terminal); };
+        StartedWindow started(setup);
+        const QString folder = started.workspace.path();
+        writeBundleFiles(folder);
+        writeManifest(folder, "KV402 release", 2);
+        signWithMinisign(folder, m_keys);
+        QVERIFY(started.window->Form_Load());
+        started.window->show();
+        const LoadRecord record(LoadRecord::defaultFileName());
+        const qsizetype before = record.read().size();
+        // The cable reminder, the success message, and No to repeating.
+        for (const MessageAnswer answer : {MessageAnswer::Ok, MessageAnswer::Ok, MessageAnswer::No})
+            started.messages.answers.enqueue(answer);
+        started.window->Combo_Send->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!started.window->isLoading(), 20000);
+        QCOMPARE(started.messages.unscripted, 0);
+        const QList<LoadRecordEntry> entries = record.read();
+        QCOMPARE(entries.size(), before + 1);
+        const LoadRecordEntry &entry = entries.last();
+        QCOMPARE(entry.outcome, "completed");
+        QCOMPARE(entry.bundle.name, "KV402 release");
+        QCOMPARE(entry.bundle.revision, 2);
+        QCOMPARE(entry.bundle.manifestSha256,
+                 QCryptographicHash::hash(readFile(folder + "/MANIFEST"), QCryptographicHash::Sha256)
+                     .toHex());
     }
 
 private:
