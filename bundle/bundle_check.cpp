@@ -495,6 +495,14 @@ std::optional<BundleProblem> checkBundleFile(const VerifiedBundle &bundle,
     return std::nullopt;
 }
 
+QString releasedSha256(const VerifiedBundle &bundle, const QString &dataFile)
+{
+    const std::optional<QString> path = bundlePathOf(bundle.folder,
+                                                     QFileInfo(dataFile).absoluteFilePath());
+    const ManifestEntry *entry = path ? bundle.manifest.find(*path) : nullptr;
+    return entry ? entry->sha256 : QString();
+}
+
 QString bundleFolderOf(const QString &fileName)
 {
     const QString folder = QFileInfo(fileName).absolutePath();

@@ -166,6 +166,10 @@ std::optional<BundleProblem> checkBundleFile(const VerifiedBundle &bundle,
                                              const QString &dataFile,
                                              const QString &readSha256 = {});
 
+// The SHA-256 the manifest gives a data file, its name as the load reads it: what every run of a
+// load from the bundle must read (LoadRequest::releasedSha256). Empty when it is not listed.
+QString releasedSha256(const VerifiedBundle &bundle, const QString &dataFile);
+
 // The bundle folder a file lies in: its own folder when that holds a MANIFEST; empty otherwise.
 QString bundleFolderOf(const QString &fileName);
 

@@ -205,6 +205,9 @@ void SendRun::start(int port)
     request.waitForNextTerminal = m_options.again;
     // The first load of every port sends what the check read: the file is read once.
     request.firstReading = m_reading;
+    // Every load, --again's too, sends the bytes the bundle released or nothing.
+    if (m_options.bundle)
+        request.releasedSha256 = releasedSha256(*m_options.bundle, m_options.dataFile);
     const bool fast = m_options.fast && target.simulated;
     load.session = std::make_unique<LoadSession>(request,
                                                  m_ports,

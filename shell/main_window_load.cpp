@@ -51,6 +51,7 @@ void frmMain::Combo_Send_Click()
             return;
         }
         request.firstReading = std::move(reading);
+        request.releasedSha256 = releasedSha256(*m_bundle, strDataFile);
     }
     // Text typed over the selected entry leaves no entry selected: a load never goes to a port
     // other than the one the window shows. (Finishing the typing, with Enter or by leaving the

@@ -318,6 +318,7 @@ void StationLoads::start(Port &port, TerminalWait wait)
     request.firstWait = wait;
     // Every load sends the bytes read and hashed when the choice was made.
     request.firstReading = port.choice.reading;
+    request.releasedSha256 = port.choice.releasedSha256;
     port.session = std::make_unique<LoadSession>(request, m_ports, port, m_limits);
     LoadSession *session = port.session.get();
     Port *tile = &port;

@@ -42,6 +42,9 @@ struct StationChoice
     // before it opens the catalogue, and the data file (checkBundleFile) before it makes the
     // choice.
     BundleOrigin bundle = {};
+    // The SHA-256 the bundle's manifest gives the data file (releasedSha256()): every load reads
+    // those bytes or sends nothing. Empty without a bundle.
+    QString releasedSha256 = {};
 };
 
 // The loads of a station: one load session a port, armed ports loading every terminal that is

@@ -33,6 +33,8 @@ private Q_SLOTS:
         QVERIFY(m_system.isValid());
         QDir().mkpath(m_system.filePath("keys"));
         qputenv(SystemFolderVariable, m_system.path().toUtf8());
+        // The revisions accepted and the record, of this run alone.
+        qputenv("XDG_DATA_HOME", m_system.filePath("data").toUtf8());
         m_keys = makeKeys(m_system.filePath("keys"), "maker");
     }
 
