@@ -570,14 +570,32 @@ bool swapFolders(const QString &fresh, const QString &target, QString *why)
         *why = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
+    const auto failed = [why] {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    };
 #ifdef Q_OS_LINUX
     if (::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE)
         == 0) {
         return true;
     }
+    if (errno != EINVAL && errno != ENOSYS)
+        return failed();
 #endif
-    *why = QString::fromLocal8Bit(std::strerror(errno));
-    return false;
+    // Where the file system cannot exchange two names: the old folder steps aside, the new one
+    // takes its place (the old one comes back if it cannot), and the old one goes where the new
+    // one was built, to be removed with it. Only a crash between two renames leaves the old
+    // folder beside its place, under the name .previous.
+    const QByteArray aside = QFile::encodeName(fresh + QStringLiteral(".previous"));
+    if (::rename(to.constData(), aside.constData()) != 0)
+        return failed();
+    if (::rename(from.constData(), to.constData()) != 0) {
+        const bool result = failed();
+        ::rename(aside.constData(), to.constData());
+        return result;
+    }
+    ::rename(aside.constData(), from.constData());
+    return true;
 }
 
 int installBundle(const QStringList &arguments)
