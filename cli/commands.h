@@ -41,4 +41,8 @@ int recordPushCommand(const QStringList &arguments);
 // of each adapter and whether it can be opened now.
 int portsCommand(const QStringList &arguments);
 
+// kv402 bundle make|sign|verify|install: signed release bundles. verify: Success when sound,
+// Failure when refused, Usage, NothingSent when the bundle cannot be read.
+int bundleCommand(const QStringList &arguments);
+
 } // namespace Kv402::Tool

@@ -34,6 +34,7 @@ constexpr Command Commands[] = {
     {"send", nullptr, sendCommand},
     {"record", nullptr, recordCommand},
     {"ports", nullptr, portsCommand},
+    {"bundle", nullptr, bundleCommand},
 };
 
 const Command *findCommand(std::string_view name)

@@ -54,6 +54,16 @@ int sendCommand(const QStringList &arguments)
         printError(QStringLiteral("kv402 send: %1\n").arg(printable(refused)));
         return NothingSent;
     }
+    // The bytes every port's first load sends are the ones the bundle was released with.
+    if (options.bundle && checked->ok()) {
+        if (const std::optional<BundleProblem> changed = checkBundleFile(*options.bundle,
+                                                                         options.dataFile,
+                                                                         checked->sha256)) {
+            printError(
+                QStringLiteral("kv402 send: %1\n").arg(printable(changed->text(Language::English))));
+            return NothingSent;
+        }
+    }
 
     // The loads go on without a reader: their outcomes make the exit status.
     tolerateClosedOutput();

@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 
+#include "bundle/bundle_check.h"
 #include "catalogue/catalogue_choices.h"
 #include "catalogue/catalogue_constants.h"
 #include "catalogue/exclusive_hold.h"
@@ -306,6 +307,15 @@ std::variant<SendOptions, int> sendOptions(const QStringList &arguments)
     if (recordIdentity && byCatalogue && recordIdentity == fileIdentity(parser.value(catalogue)))
         return wrongUsage(QStringLiteral("--record names the catalogue"));
 
+    // A signed bundle is checked before its catalogue or a file of it is used: the folder of the
+    // catalogue, or of the data file given.
+    const QString bundleFolder
+        = QFileInfo(byCatalogue ? parser.value(catalogue) : parser.value(file)).absolutePath();
+    const WorkingFolderCheck bundle = checkWorkingFolder(bundleFolder);
+    if (bundle.refused())
+        return nothingSent(bundle.refusal->text(Language::English));
+    options.bundle = bundle.bundle;
+
     if (byCatalogue) {
         options.choice = {parser.value(revision), parser.value(version), parser.value(language)};
         QString why;
@@ -321,6 +331,12 @@ std::variant<SendOptions, int> sendOptions(const QStringList &arguments)
     }
     if (recordIdentity && recordIdentity == fileIdentity(options.dataFile))
         return wrongUsage(QStringLiteral("--record names the data file"));
+    if (bundle.bundle) {
+        if (const std::optional<BundleProblem> refusal = checkBundleFile(*bundle.bundle,
+                                                                         options.dataFile)) {
+            return nothingSent(refusal->text(Language::English));
+        }
+    }
     return options;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bundle/bundle_check.h"
+#include "load/load_record.h"
 #include "load/load_run.h"
 #include "ports/serial_port.h"
 #include "simulator/simulated_terminal.h"
@@ -45,6 +47,8 @@ struct SendOptions
     // Simulated terminals without wire time, a silent one given up soon.
     bool fast = false;
     QString recordFile;
+    // The signed bundle the data file comes from; none without one.
+    std::optional<VerifiedBundle> bundle;
 };
 
 // The options of kv402 send, the data file found in the catalogue when it is chosen there. Returns

@@ -206,6 +206,9 @@ void SendRun::start(int port)
     request.waitForNextTerminal = m_options.again;
     // The first load of every port sends what the check read: the file is read once.
     request.firstReading = m_reading;
+    // Every load, --again's too, sends the bytes the bundle released or nothing.
+    if (m_options.bundle)
+        request.releasedSha256 = releasedSha256(*m_options.bundle, m_options.dataFile);
     const bool fast = m_options.fast && target.simulated;
     load.session = std::make_unique<LoadSession>(request,
                                                  m_ports,
@@ -276,6 +279,8 @@ void SendRun::finishLoad(int port, const LoadResult &result, const LoadRun &run)
                                         m_ports.describe(target.address));
     entry.outcome = result.outcomeName();
     entry.program = QLatin1StringView(SendCommandName);
+    if (m_options.bundle)
+        entry.bundle = m_options.bundle->origin();
     QString why;
     if (!m_record.append(entry, &why)) {
         printError(

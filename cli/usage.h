@@ -21,6 +21,11 @@ inline constexpr char RecordUsage[]
     = "Usage: kv402 record [--json] [--since DATE] [--record FILE]\n";
 inline constexpr char RecordPushUsage[] = "Usage: kv402 record push --to URL [--record FILE]\n";
 inline constexpr char PortsUsage[] = "Usage: kv402 ports [--json]\n";
+inline constexpr char BundleUsage[]
+    = "Usage: kv402 bundle make DIR [--name NAME] [--revision N]\n"
+      "       kv402 bundle sign DIR --key SECRETKEY [--password-fd N]\n"
+      "       kv402 bundle verify DIR|FILE.tar [--allow-older-revision]\n"
+      "       kv402 bundle install FILE.tar [DIR] [--allow-older-revision]\n";
 inline constexpr char VersionUsage[] = "Usage: kv402 --version\n";
 
 // kv402 --help: every usage above, under one "Usage:".
@@ -34,6 +39,7 @@ inline std::string toolUsage()
                                         RecordUsage,
                                         RecordPushUsage,
                                         PortsUsage,
+                                        BundleUsage,
                                         VersionUsage}) {
         if (usage.empty())
             usage = text;

@@ -65,6 +65,17 @@ QString isoTime(const QDateTime &time)
 
 QJsonObject LoadRecordEntry::toJson() const
 {
+    QJsonObject object = everyLineFields();
+    if (bundle.isSet()) {
+        object.insert(QStringLiteral("bundle"), bundle.name);
+        object.insert(QStringLiteral("bundleRevision"), bundle.revision);
+        object.insert(QStringLiteral("bundleManifest"), bundle.manifestSha256);
+    }
+    return object;
+}
+
+QJsonObject LoadRecordEntry::everyLineFields() const
+{
     return {{QStringLiteral("id"), id},
             {QStringLiteral("start"), isoTime(started)},
             {QStringLiteral("end"), isoTime(ended)},
@@ -111,6 +122,9 @@ LoadRecordEntry LoadRecordEntry::fromJson(const QJsonObject &object)
     entry.errors = object.value(QLatin1StringView("errors")).toInt();
     entry.unitSerial = text("unitSerial");
     entry.outcome = text("outcome");
+    entry.bundle.name = text("bundle");
+    entry.bundle.revision = qint64(object.value(QLatin1StringView("bundleRevision")).toDouble());
+    entry.bundle.manifestSha256 = text("bundleManifest");
     return entry;
 }
 

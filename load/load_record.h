@@ -11,6 +11,17 @@
 
 namespace Kv402 {
 
+// The signed release bundle a load's data file came from: its name, revision and the SHA-256 of
+// its manifest. Empty for a folder without a bundle.
+struct BundleOrigin
+{
+    QString name;
+    qint64 revision = 0;
+    QString manifestSha256;
+
+    bool isSet() const { return !name.isEmpty(); }
+};
+
 // One load as the record keeps it: what was loaded where, by whom, and how it ended.
 struct LoadRecordEntry
 {
@@ -40,9 +51,15 @@ struct LoadRecordEntry
     QString unitSerial;
     // One of the names outcomeName() gives.
     QString outcome;
+    // Written only for a load from a bundle.
+    BundleOrigin bundle;
 
     QJsonObject toJson() const;
     static LoadRecordEntry fromJson(const QJsonObject &object);
+
+private:
+    // The fields of every line; the bundle's come only with a load from a bundle.
+    QJsonObject everyLineFields() const;
 };
 
 // The name of a run's outcome in the record and in the command line's output.

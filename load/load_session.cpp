@@ -209,10 +209,12 @@ LoadOutcome LoadSession::oneRun(bool *again)
                                                                        &m_stopRequested));
     if (reading.stopped)
         return LoadOutcome::Stopped;
-    if (!reading.ok()) {
+    const bool released = m_request.releasedSha256.isEmpty() || !reading.ok()
+                          || reading.sha256 == m_request.releasedSha256;
+    if (!reading.ok() || !released) {
         LoadMessage unusable = message(LoadMessage::Kind::DataFileUnusable);
         unusable.file = m_dataFile;
-        unusable.problem = reading.problem;
+        unusable.problem = released ? reading.problem : DataFileProblem::NotAsReleased;
         unusable.line = reading.failureLine;
         unusable.column = reading.failureColumn;
         unusable.reason = reading.fileError;

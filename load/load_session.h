@@ -45,6 +45,9 @@ struct LoadRequest
     // The data file as already read and checked, for the first run: loads on many ports share
     // one reading. Every later run reads the file again, as a run without it does.
     std::shared_ptr<const DataFileReading> firstReading = {};
+    // The SHA-256 the file's bytes must have, from a signed bundle's manifest: every run, the
+    // repeated ones too, refuses a reading of other bytes before anything is sent. Empty: any.
+    QString releasedSha256 = {};
 };
 
 // How a load session ended, as far as its callers tell endings apart.

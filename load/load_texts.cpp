@@ -21,6 +21,8 @@ QString dataFileProblemText(
         return DataFileTexts::CountBelowFour.in(language).arg(number);
     case DataFileProblem::BeyondMemory:
         return DataFileTexts::BeyondMemory.in(language).arg(number);
+    case DataFileProblem::NotAsReleased:
+        return DataFileTexts::NotAsReleased.in(language);
     }
     return reason;
 }

@@ -75,6 +75,9 @@ inline constexpr Bilingual CountBelowFour{"riga %1: il conteggio del record è m
 inline constexpr Bilingual
     BeyondMemory{"riga %1: dati oltre la memoria del terminale (indirizzo oltre 3FFFFF)",
                  "line %1: data beyond the terminal's memory (address above 3FFFFF)"};
+inline constexpr Bilingual
+    NotAsReleased{"il file non è quello rilasciato nel pacchetto firmato: è stato modificato",
+                  "the file is not the one the signed bundle released: it was changed"};
 } // namespace DataFileTexts
 
 // Why a port did not open, one for each PortOpenFailure::Kind.

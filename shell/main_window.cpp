@@ -349,7 +349,6 @@ Language frmMain::language() const
 
 void frmMain::fail(const CatalogueError &error)
 {
-    m_failed = true;
     QString text = withArguments(Texts::catalogueFailure(error.kind()).in(language()),
                                  error.arguments());
     // Without any catalogue the technician needs to know where it was looked for: started from
@@ -360,6 +359,12 @@ void frmMain::fail(const CatalogueError &error)
                 + Texts::NoCatalogueInWorkingFolder.in(language())
                       .arg(QDir::toNativeSeparators(QDir::currentPath()));
     }
+    failWith(text);
+}
+
+void frmMain::failWith(const QString &text)
+{
+    m_failed = true;
     m_messages.post({text, MessageButtons::Ok, MessageIcon::Critical, MessageAnswer::Ok},
                     [this](MessageAnswer) {
                         // The program ends without its shutdown: nothing is saved.
@@ -379,6 +384,17 @@ bool frmMain::Form_Load()
     // The record is read, but what it holds never places the window: the window has a fixed
     // size and opens centred (see showEvent).
     m_geometryRead = SettingsRecord::readGeometry();
+
+    // A working folder with a signed bundle is checked before its catalogue is used: a changed
+    // file ends the program before anything can be loaded from it.
+    WorkingFolderCheck bundle = checkWorkingFolder(QDir::currentPath(),
+                                                   BundleTrust::standard(),
+                                                   CatalogueHold::Exclusive);
+    if (bundle.refused()) {
+        failWith(bundle.refusal->text(language()));
+        return false;
+    }
+    m_bundle = std::move(bundle.bundle);
 
     try {
         openCatalogue();

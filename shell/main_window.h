@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bundle/bundle_check.h"
+#include "link/terminal_link.h"
 #include "load/load_prompts.h"
 #include "load/load_session.h"
 #include "load/load_texts.h"
@@ -142,6 +144,8 @@ private:
 
     // A catalogue failure ends the program: its message, then exit with a failure status.
     void fail(const CatalogueError &error);
+    // Ends the program after a critical message.
+    void failWith(const QString &text);
     // Adds a window to the program's other windows, which shutdown closes newest first.
     void addOtherWindow(QWidget *window);
 
@@ -172,6 +176,8 @@ private:
     bool m_versionFound = false;
     // Ports that exist but that this user may not open, as the last port discovery found them.
     QStringList m_deniedPorts;
+    // The signed bundle of the working folder, verified at start-up; none without a MANIFEST.
+    std::optional<VerifiedBundle> m_bundle;
 
 public:
     // The controls, by the names the rest of the program uses.

@@ -42,6 +42,17 @@ void frmMain::Combo_Send_Click()
 
     LoadRequest request;
     request.dataFile = strDataFile;
+    // From a bundle, the first run sends the very bytes found to be the released ones.
+    if (m_bundle) {
+        auto reading = std::make_shared<const DataFileReading>(readDataFile(strDataFile));
+        if (const std::optional<BundleProblem> refusal
+            = checkBundleFile(*m_bundle, strDataFile, reading->ok() ? reading->sha256 : QString())) {
+            m_messages.post({refusal->text(language()), MessageButtons::Ok, MessageIcon::Critical});
+            return;
+        }
+        request.firstReading = std::move(reading);
+        request.releasedSha256 = releasedSha256(*m_bundle, strDataFile);
+    }
     // Text typed over the selected entry leaves no entry selected: a load never goes to a port
     // other than the one the window shows. (Finishing the typing, with Enter or by leaving the
     // list, selects the entry whose name was typed exactly; the list then shows that port.)
@@ -81,11 +92,8 @@ void frmMain::Combo_Send_Click()
             session,
             [this,
              port = request.port.value_or(PortAddress()),
-             choice = LoadChoice{m_dataFileRevision,
-                                 Combo3->currentText(),
-                                 Combo4->currentText()}](const LoadRun &run) {
-                recordRun(run, choice, port);
-            });
+             choice = LoadChoice{m_dataFileRevision, Combo3->currentText(), Combo4->currentText()}](
+                const LoadRun &run) { recordRun(run, choice, port); });
     connect(session, &LoadSession::finished, this, &frmMain::loadFinished);
     session->start();
 }
@@ -98,6 +106,8 @@ void frmMain::recordRun(const LoadRun &run, const LoadChoice &choice, const Port
     LoadRecordEntry entry = recordEntry(run, choice, port, m_services.ports->describe(port));
     // The program as it was started: kv402master, or its demo.
     entry.program = QCoreApplication::applicationName();
+    if (m_bundle)
+        entry.bundle = m_bundle->origin();
     QString why;
     if (!record.append(entry, &why))
         qWarning("Cannot write the load record %s: %s",

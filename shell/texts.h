@@ -54,12 +54,14 @@ inline Bilingual catalogueFailure(CatalogueError::Kind kind)
 // Follows the catalogue failure when there is no catalogue at all: where the program looked and
 // how to set up a working folder. %1 the working folder's absolute path.
 inline constexpr Bilingual NoCatalogueInWorkingFolder{
-    "Il programma cerca il catalogo nella cartella da cui è stato avviato (%1); per preparare una "
-    "cartella di lavoro vedere \"man kv402master\" oppure, nel README, la sezione \"Installing, "
-    "and the technician's working folder\".",
-    "The program looks for the catalogue in the folder it was started in (%1); to set up a "
-    "working folder, see \"man kv402master\" or the README's section \"Installing, and the "
-    "technician's working folder\"."};
+    "Il programma cerca il catalogo nella cartella da cui è stato avviato (%1). Per preparare una "
+    "cartella di lavoro da un pacchetto rilasciato: \"kv402 bundle install PACCHETTO.tar\" (in "
+    "~/kv402, con le voci di menu); altrimenti vedere \"man kv402master\" oppure, nel README, la "
+    "sezione \"Installing, and the technician's working folder\".",
+    "The program looks for the catalogue in the folder it was started in (%1). To set up a "
+    "working folder from a released bundle: \"kv402 bundle install BUNDLE.tar\" (into ~/kv402, "
+    "with its menu entries); otherwise see \"man kv402master\" or the README's section "
+    "\"Installing, and the technician's working folder\"."};
 
 inline constexpr Bilingual LoadStopped{"Caricamento interrotto", "Load stopped"};
 inline constexpr Bilingual StopAndExit{"Un caricamento è in corso. Interromperlo e uscire?",

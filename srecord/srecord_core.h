@@ -120,6 +120,9 @@ enum class DataFileProblem {
     CountBelowFour,
     // The record has data at image index 0x100000 or beyond (address above 0x3FFFFF).
     BeyondMemory,
+    // The file read well, but its bytes are not those a signed bundle released (the load's, not
+    // the reader's, finding).
+    NotAsReleased,
 };
 
 // What reading the records of a data file found, besides the image bytes.

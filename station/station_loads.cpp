@@ -325,6 +325,7 @@ void StationLoads::start(Port &port, TerminalWait wait)
     request.firstWait = wait;
     // Every load sends the bytes read and hashed when the choice was made.
     request.firstReading = port.choice.reading;
+    request.releasedSha256 = port.choice.releasedSha256;
     port.session = std::make_unique<LoadSession>(request, m_ports, port, m_limits);
     LoadSession *session = port.session.get();
     Port *tile = &port;
@@ -371,6 +372,7 @@ void StationLoads::runFinished(Port &port, const LoadRun &run)
                                         m_ports.describe(port.address));
     entry.program = m_program;
     entry.unitSerial = port.tile.view().unitSerial;
+    entry.bundle = port.choice.bundle;
     // A record that cannot be written never stops a load: the tile says so.
     if (QString why; !m_record.append(entry, &why)) {
         setNotice(port, Notice::Record, [file = m_record.fileName(), why](Language language) {

@@ -38,6 +38,14 @@ struct StationChoice
     // is in the current folder).
     QString dataFile;
     std::shared_ptr<const DataFileReading> reading;
+    // The signed bundle of the working folder, which every load's record names; empty without
+    // one. The station's window verifies the folder (checkWorkingFolder, bundle/bundle_check.h)
+    // before it opens the catalogue, and the data file (checkBundleFile) before it makes the
+    // choice.
+    BundleOrigin bundle = {};
+    // The SHA-256 the bundle's manifest gives the data file (releasedSha256()): every load reads
+    // those bytes or sends nothing. Empty without a bundle.
+    QString releasedSha256 = {};
 };
 
 // The loads of a station: one load session a port, armed ports loading every terminal that is

@@ -318,6 +318,19 @@ void StationWindow::retranslate()
 
 void StationWindow::openCatalogue()
 {
+    // A working folder with a signed bundle is checked before its catalogue is used: a changed
+    // file leaves the station without the folder's catalogue and refuses its data files.
+    WorkingFolderCheck bundle = checkWorkingFolder(QDir::currentPath(),
+                                                   BundleTrust::standard(),
+                                                   CatalogueHold::Exclusive);
+    m_bundleRefusal = bundle.refusal;
+    m_bundle = std::move(bundle.bundle);
+    if (m_bundleRefusal) {
+        m_choices.reset();
+        m_catalogueProblem = m_bundleRefusal->text(m_language);
+        qCWarning(stationLog).noquote() << "bundle:" << m_catalogueProblem;
+        return;
+    }
     try {
         m_choices = std::make_unique<CatalogueChoices>(QString(Catalogue::FileName));
         m_catalogueProblem.clear();
@@ -440,6 +453,25 @@ void StationWindow::chooseFile(const QString &dataFile, const LoadChoice &choice
         tellText(loadMessageText(empty, m_language), MessageIcon::Critical);
         return;
     }
+    // A file of a signed bundle loads only as the bundle released it: the working folder's
+    // bundle was checked at start-up, another folder's is checked now (and a folder the policy
+    // wants signed is refused without one).
+    const QString folder = QFileInfo(path).absolutePath();
+    WorkingFolderCheck bundle;
+    if (folder == QDir(QDir::currentPath()).absolutePath()) {
+        bundle.refusal = m_bundleRefusal;
+        bundle.bundle = m_bundle;
+    } else {
+        bundle = checkWorkingFolder(folder);
+    }
+    if (!bundle.refusal && bundle.bundle)
+        bundle.refusal = checkBundleFile(*bundle.bundle, dataFile, reading->sha256);
+    if (bundle.refusal) {
+        tellText(bundle.refusal->text(m_language), MessageIcon::Critical);
+        return;
+    }
+    m_choiceBundle = bundle.origin();
+    m_choiceReleasedSha256 = bundle.bundle ? releasedSha256(*bundle.bundle, dataFile) : QString();
     offerReading(reading, path, choice);
 }
 
@@ -472,7 +504,10 @@ void StationWindow::commitChoice(const std::shared_ptr<const DataFileReading> &r
                                  const QString &dataFile,
                                  const LoadChoice &choice)
 {
-    if (!m_loads->setChoice(StationChoice{choice, dataFile, reading})) {
+    StationChoice chosen{choice, dataFile, reading};
+    chosen.bundle = m_choiceBundle;
+    chosen.releasedSha256 = m_choiceReleasedSha256;
+    if (!m_loads->setChoice(std::move(chosen))) {
         tell(StationWindowTexts::ChoiceWhileLoading);
         return;
     }

@@ -5,6 +5,7 @@
 #include "load/load_run.h"
 #include "shell/message_queue.h"
 #include "shell/qt_translation.h"
+#include "bundle/bundle_check.h"
 #include "station/station_loads.h"
 #include "stationui/station_services.h"
 #include "stationui/station_settings.h"
@@ -137,6 +138,13 @@ private:
     std::unique_ptr<StationLoads> m_loads;
     std::unique_ptr<CatalogueChoices> m_choices;
     QString m_catalogueProblem;
+    // The working folder's signed bundle, verified before its catalogue was opened; its refusal,
+    // when it was refused: then nothing of the folder is loaded.
+    std::optional<VerifiedBundle> m_bundle;
+    std::optional<BundleProblem> m_bundleRefusal;
+    // The bundle of the choice being made, for its loads' records and what they must send.
+    BundleOrigin m_choiceBundle;
+    QString m_choiceReleasedSha256;
     Language m_language = Language::English;
     QtTranslation m_qtTranslation;
     bool m_locked = false;

@@ -111,6 +111,10 @@ void CommandLineTest::help_data()
                         "       kv402 record [--json] [--since DATE] [--record FILE]\n"
                         "       kv402 record push --to URL [--record FILE]\n"
                         "       kv402 ports [--json]\n"
+                        "       kv402 bundle make DIR [--name NAME] [--revision N]\n"
+                        "       kv402 bundle sign DIR --key SECRETKEY [--password-fd N]\n"
+                        "       kv402 bundle verify DIR|FILE.tar [--allow-older-revision]\n"
+                        "       kv402 bundle install FILE.tar [DIR] [--allow-older-revision]\n"
                         "       kv402 --version\n";
     QTest::newRow("kv402 --help") << QStringList{"--help"} << all;
     QTest::newRow("kv402 -h") << QStringList{"-h"} << all;
@@ -125,6 +129,10 @@ void CommandLineTest::help_data()
                                  << QString(RecordPushUsage);
     QTest::newRow("ports") << QStringList{"ports", "--help"} << QString(PortsUsage);
     QTest::newRow("ports -h") << QStringList{"ports", "-h"} << QString(PortsUsage);
+    QTest::newRow("bundle") << QStringList{"bundle", "--help"} << QString(BundleUsage);
+    QTest::newRow("bundle verify") << QStringList{"bundle", "verify", "-h"} << QString(BundleUsage);
+    QTest::newRow("bundle sign") << QStringList{"bundle", "sign", "x", "--help"}
+                                 << QString(BundleUsage);
 }
 
 void CommandLineTest::help()
@@ -157,6 +165,18 @@ void CommandLineTest::wrongUsage_data()
     QTest::newRow("record push") << QStringList{"record", "push"} << QString(RecordPushUsage);
     QTest::newRow("ports, an option") << QStringList{"ports", "--all"} << QString(PortsUsage);
     QTest::newRow("ports, an argument") << QStringList{"ports", "COM1"} << QString(PortsUsage);
+    QTest::newRow("bundle, no verb") << QStringList{"bundle"} << QString(BundleUsage);
+    QTest::newRow("bundle, unknown verb")
+        << QStringList{"bundle", "unpack"} << QString(BundleUsage);
+    QTest::newRow("bundle make, two folders")
+        << QStringList{"bundle", "make", "a", "b"} << QString(BundleUsage);
+    QTest::newRow("bundle sign, no key")
+        << QStringList{"bundle", "sign", "a"} << QString(BundleUsage);
+    QTest::newRow("bundle sign, no descriptor")
+        << QStringList{"bundle", "sign", "a", "--key", "k", "--password-fd", "x"}
+        << QString(BundleUsage);
+    QTest::newRow("bundle install, three arguments")
+        << QStringList{"bundle", "install", "a.tar", "b", "c"} << QString(BundleUsage);
 }
 
 void CommandLineTest::wrongUsage()

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 #include <QUuid>
 
@@ -97,6 +98,8 @@ private Q_SLOTS:
     void programAndUnitRoundTrip();
     void olderLineNamesNeither();
     void everyLineHasItsOwnIdentity();
+    void bundleOnlyWhenSet_data();
+    void bundleOnlyWhenSet();
 };
 
 void LoadRecordTest::initTestCase()
@@ -309,6 +312,39 @@ void LoadRecordTest::everyLineHasItsOwnIdentity()
     QCOMPARE(entries.at(2).id, copied.id);
     const QList<LoadRecordEntry> again = record.read();
     QCOMPARE(again.at(0).id, entries.at(0).id);
+}
+
+void LoadRecordTest::bundleOnlyWhenSet_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("revision");
+
+    QTest::newRow("no bundle") << "" << qint64(0);
+    QTest::newRow("a bundle") << "KV402 release" << qint64(12);
+    // The highest revision a manifest may carry survives the JSON number.
+    QTest::newRow("highest revision") << "KV402 release" << (qint64(1) << 53);
+}
+
+// A load from a bundle names it, its revision and its manifest's hash; any other load's line has
+// none of the three fields.
+void LoadRecordTest::bundleOnlyWhenSet()
+{
+    QFETCH(QString, name);
+    QFETCH(qint64, revision);
+
+    Workspace workspace;
+    const LoadRecord record(workspace.filePath("loads.jsonl"));
+    LoadRecordEntry written = entry("COM2");
+    written.bundle = {name, revision, name.isEmpty() ? QString() : QString(64, QLatin1Char('c'))};
+    const QJsonObject json = written.toJson();
+    for (const char *field : {"bundle", "bundleRevision", "bundleManifest"})
+        QCOMPARE(json.contains(QLatin1String(field)), !name.isEmpty());
+    QVERIFY(record.append(written));
+    const QList<LoadRecordEntry> entries = record.read();
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.first().bundle.name, name);
+    QCOMPARE(entries.first().bundle.revision, revision);
+    QCOMPARE(entries.first().bundle.manifestSha256, written.bundle.manifestSha256);
 }
 
 QTEST_GUILESS_MAIN(LoadRecordTest)

@@ -6,6 +6,7 @@
 #include "workspace.h"
 
 #include "load/load_session.h"
+#include "load/load_texts.h"
 #include "simulator/simulated_terminal.h"
 
 #include <QQueue>
@@ -31,7 +32,6 @@ constexpr auto Ok = MessageAnswer::Ok;
 constexpr auto Cancel = MessageAnswer::Cancel;
 constexpr auto Yes = MessageAnswer::Yes;
 constexpr auto No = MessageAnswer::No;
-
 
 // Prompts answered from a script; a message without a scripted answer gets its default and is
 // counted. Each asked message is noted with the display as it stood then.
@@ -190,6 +190,7 @@ private Q_SLOTS:
     void nextTerminalIsLoadedAsItComes_data();
     void nextTerminalIsLoadedAsItComes();
     void runsNameTheBytesTheySent();
+    void repeatedRunSendsOnlyTheReleasedBytes();
     void cableTriedAgainIsOneRun();
     void runEndsWhenItsLinkEnds_data();
     void runEndsWhenItsLinkEnds();
@@ -219,8 +220,8 @@ void LoadSessionTest::messagesAndOutcomes_data()
     flash.flashErrorAt = 3;
     QTest::newRow("flash error: no success message")
         << flash << 12 << QList{Ok, Ok, No}
-        << QList{Kind::CheckCable, Kind::FlashWriteError, Kind::RepeatLoad}
-        << LoadOutcome::Ended << 1;
+        << QList{Kind::CheckCable, Kind::FlashWriteError, Kind::RepeatLoad} << LoadOutcome::Ended
+        << 1;
     QTest::newRow("port failure: no repeat question")
         << rejecting(2, 10) << 4 << QList{Ok, Ok} << QList{Kind::CheckCable, Kind::PortOutOfOrder}
         << LoadOutcome::Ended << 1;
@@ -271,7 +272,8 @@ void LoadSessionTest::checksBeforeTheFirstRun_data()
 
     QTest::newRow("missing data file")
         << "MISSING.S28" << true << QList{Kind::CheckCable, Kind::DataFileUnusable};
-    QTest::newRow("no port") << "DATA.S28" << false << QList{Kind::CheckCable, Kind::NoPortSelected};
+    QTest::newRow("no port") << "DATA.S28" << false
+                             << QList{Kind::CheckCable, Kind::NoPortSelected};
 }
 
 void LoadSessionTest::checksBeforeTheFirstRun()
@@ -600,6 +602,29 @@ void LoadSessionTest::runsNameTheBytesTheySent()
     QCOMPARE(runs.at(1).dataFile, rig.workspace.filePath("DATA.S28"));
 }
 
+// A load from a signed bundle: a file changed after the first run makes the repeated run refuse
+// it before anything is sent, as a data file that is not the one released.
+void LoadSessionTest::repeatedRunSendsOnlyTheReleasedBytes()
+{
+    Rig rig;
+    rig.writeBlocks(3);
+    rig.request.releasedSha256 = QString::fromLatin1(
+        Test::fileHash(rig.workspace.filePath("DATA.S28")).toHex());
+    rig.prompts.onAsk = [&](LoadSession *, const LoadMessage &message) {
+        if (message.kind == Kind::RepeatLoad)
+            rig.writeBlocks(2);
+        return false;
+    };
+    QCOMPARE(rig.run({Ok, Ok, Yes, Ok}), LoadOutcome::Refused);
+    QCOMPARE(rig.headersSent(), 1);
+    QCOMPARE(rig.runs.size(), 1);
+    const LoadMessage &refusal = rig.prompts.asked.last();
+    QCOMPARE(refusal.kind, Kind::DataFileUnusable);
+    QCOMPARE(refusal.problem, DataFileProblem::NotAsReleased);
+    QVERIFY(loadMessageText(refusal, Language::English)
+                .endsWith("the file is not the one the signed bundle released: it was changed"));
+}
+
 // OK at the cable question tries again: the load is one run, from the first try to its end.
 void LoadSessionTest::cableTriedAgainIsOneRun()
 {
@@ -656,8 +681,7 @@ void LoadSessionTest::runEndsWhenItsLinkEnds_data()
         << flash << Kind::FlashWriteError << LinkOutcome::FlashWriteError;
     Options cable;
     cable.cableConnected = false;
-    QTest::newRow("no cable") << cable << Kind::CableNotConnected
-                              << LinkOutcome::CableNotConnected;
+    QTest::newRow("no cable") << cable << Kind::CableNotConnected << LinkOutcome::CableNotConnected;
 }
 
 // The run's end is when its link ended, however long the user takes to read the message.

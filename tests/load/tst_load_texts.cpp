@@ -159,6 +159,9 @@ void LoadTextsTest::dataFileProblems_data()
                                    << "riga 7: ";
     QTest::newRow("beyond memory") << DataFileProblem::BeyondMemory << "line 7: "
                                    << "riga 7: ";
+    QTest::newRow("not as released")
+        << DataFileProblem::NotAsReleased << "the file is not the one the signed bundle released"
+        << "il file non è quello rilasciato";
 }
 
 void LoadTextsTest::dataFileProblems()
@@ -202,6 +205,7 @@ void LoadTextsTest::bothLanguagesTakeTheSameArguments_data()
         {"DataFileTexts::LineTooShort", DataFileTexts::LineTooShort},
         {"DataFileTexts::CountBelowFour", DataFileTexts::CountBelowFour},
         {"DataFileTexts::BeyondMemory", DataFileTexts::BeyondMemory},
+        {"DataFileTexts::NotAsReleased", DataFileTexts::NotAsReleased},
         {"PortTexts::OpenFailed", PortTexts::OpenFailed},
         {"PortTexts::Missing", PortTexts::Missing},
         {"PortTexts::AccessDenied", PortTexts::AccessDenied},

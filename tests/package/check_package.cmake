@@ -59,7 +59,8 @@ endif()
 # dpkg-shlibdeps names the packages of the libraries the programs load.
 string(REGEX REPLACE " \\([^)]*\\)" "" depended "${Depends}")
 string(REPLACE ", " ";" depended "${depended}")
-foreach(library libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libsqlcipher0 libmdb3 libpq5)
+foreach(library libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libsqlcipher0 libmdb3 libpq5
+        libsodium23)
     if(NOT library IN_LIST depended)
         list(APPEND failures "Depends lacks ${library}: ${Depends}")
     endif()

@@ -445,17 +445,20 @@ void MainWindowTest::missingCatalogueSaysWhereItLooked_data()
     QTest::newRow("English, at start-up")
         << false
         << QStringList{"Cannot open the catalogue \"%1/Versioni.mdb\": No such file or directory. "
-                       "The program looks for the catalogue in the folder it was started in (%1); "
-                       "to set up a working folder, see \"man kv402master\" or the README's "
-                       "section \"Installing, and the technician's working folder\"."};
+                       "The program looks for the catalogue in the folder it was started in (%1). "
+                       "To set up a working folder from a released bundle: \"kv402 bundle install "
+                       "BUNDLE.tar\" (into ~/kv402, with its menu entries); otherwise see \"man "
+                       "kv402master\" or the README's section \"Installing, and the technician's "
+                       "working folder\"."};
     QTest::newRow("Italian, at a revision's choice")
         << true
         << QStringList{"Impossibile aprire il catalogo \"%1/Versioni.mdb\": No such file or "
                        "directory. ",
-                       "Il programma cerca il catalogo nella cartella da cui è stato avviato (%1); "
-                       "per preparare una cartella di lavoro vedere \"man kv402master\" oppure, "
-                       "nel README, la sezione \"Installing, and the technician's working "
-                       "folder\"."};
+                       "Il programma cerca il catalogo nella cartella da cui è stato avviato (%1). "
+                       "Per preparare una cartella di lavoro da un pacchetto rilasciato: \"kv402 "
+                       "bundle install PACCHETTO.tar\" (in ~/kv402, con le voci di menu); "
+                       "altrimenti vedere \"man kv402master\" oppure, nel README, la sezione "
+                       "\"Installing, and the technician's working folder\"."};
 }
 
 // Started from the menu the program works in the home folder, where there is no catalogue: the

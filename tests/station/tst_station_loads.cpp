@@ -143,9 +143,11 @@ struct Rig
 
     StationChoice choiceOf(const QString &file) const
     {
+        // From a signed bundle, which every load's record names.
         return {LoadChoice{QStringLiteral("2"), QStringLiteral("2.1"), QStringLiteral("ITA")},
                 file,
-                std::make_shared<DataFileReading>(readDataFile(file))};
+                std::make_shared<DataFileReading>(readDataFile(file)),
+                BundleOrigin{QStringLiteral("KV402 release"), 4, QString(64, QLatin1Char('b'))}};
     }
 
     void start()
@@ -261,6 +263,9 @@ void StationLoadsTest::plugInAndItLoads()
     QCOMPARE(entry.blocks, Blocks);
     QCOMPARE(entry.of, Blocks);
     QCOMPARE(entry.errors, 0);
+    QCOMPARE(entry.bundle.name, "KV402 release");
+    QCOMPARE(entry.bundle.revision, 4);
+    QCOMPARE(entry.bundle.manifestSha256, QString(64, QLatin1Char('b')));
 
     // The serial was that unit's; the result stays while the terminal does.
     QCOMPARE(rig.tile("COM1").unitSerial, QString());
