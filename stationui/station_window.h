@@ -1,11 +1,11 @@
 #pragma once
 
+#include "bundle/bundle_check.h"
 #include "language/bilingual.h"
 #include "link/terminal_link.h"
 #include "load/load_run.h"
 #include "shell/message_queue.h"
 #include "shell/qt_translation.h"
-#include "bundle/bundle_check.h"
 #include "station/station_loads.h"
 #include "stationui/station_services.h"
 #include "stationui/station_settings.h"

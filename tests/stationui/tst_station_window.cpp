@@ -1,8 +1,10 @@
+#include "bundle_fixture.h"
 #include "scripted_messages.h"
 #include "srecord_text.h"
 #include "started_window.h"
 #include "workspace.h"
 
+#include "bundle/bundle_check.h"
 #include "load/load_record.h"
 #include "load/load_texts.h"
 #include "simulator/simulated_terminal.h"
@@ -16,6 +18,7 @@
 #include "stationui/tile_widget.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,6 +26,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QQueue>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -280,6 +284,8 @@ private Q_SLOTS:
     void dataFileChosenDirectly_data();
     void dataFileChosenDirectly();
     void choiceHeldWhileLoading();
+    void signedBundle_data();
+    void signedBundle();
     void italian();
 };
 
@@ -835,6 +841,75 @@ void StationWindowTest::choiceHeldWhileLoading()
 }
 
 // The window, its tiles and its messages follow the language menu.
+void StationWindowTest::signedBundle_data()
+{
+    QTest::addColumn<QString>("changed");
+    QTest::newRow("sound") << "";
+    QTest::newRow("catalogue changed") << "Versioni.mdb";
+    QTest::newRow("data file changed") << Test::BundleDataFile;
+    QTest::newRow("signature changed") << "MANIFEST.minisig";
+}
+
+// A working folder with a signed bundle: a changed file leaves the station without its catalogue,
+// saying which file, and refuses the folder's data files; a sound bundle's loads name it in the
+// record.
+void StationWindowTest::signedBundle()
+{
+    using namespace Kv402::Test;
+    QFETCH(QString, changed);
+    if (minisignTool().isEmpty())
+        QSKIP("the minisign tool (Debian package minisign) makes this test's keys");
+    // The trusted keys of this test's own PC, and the revisions it has accepted.
+    QTemporaryDir system;
+    QVERIFY(system.isValid());
+    QDir().mkpath(system.filePath("keys"));
+    const QByteArray systemBefore = qgetenv(SystemFolderVariable);
+    const QByteArray dataBefore = qgetenv("XDG_DATA_HOME");
+    qputenv(SystemFolderVariable, system.path().toUtf8());
+    qputenv("XDG_DATA_HOME", system.filePath("data").toUtf8());
+    const auto restore = qScopeGuard([&] {
+        qputenv(SystemFolderVariable, systemBefore);
+        qputenv("XDG_DATA_HOME", dataBefore);
+    });
+    const KeyPair keys = makeKeys(system.filePath("keys"), "maker");
+
+    Station station{QString()};
+    const QString folder = station.workspace.path();
+    writeBundleFiles(folder);
+    writeManifest(folder, "KV402 release", 1);
+    signWithMinisign(folder, keys);
+    if (!changed.isEmpty())
+        flipByte(folder + "/" + changed);
+    station.start();
+
+    const QString dataFile = QDir(folder).filePath(BundleDataFile);
+    station.files.files << dataFile;
+    if (!changed.isEmpty())
+        station.messages.answers.enqueue(Ok);
+    QTest::mouseClick(station.window->chooseFileButton, Qt::LeftButton);
+    if (!changed.isEmpty()) {
+        const QString named = QDir(folder).filePath(changed);
+        QVERIFY2(station.window->catalogueNote->text().contains(named),
+                 qPrintable(station.window->catalogueNote->text()));
+        QCOMPARE(station.messages.texts().size(), 1);
+        QVERIFY2(station.messages.texts().first().contains(named),
+                 qPrintable(station.messages.texts().first()));
+        QVERIFY(!station.window->loads().choice());
+        return;
+    }
+    QVERIFY(station.messages.texts().isEmpty());
+    QVERIFY(station.window->loads().choice());
+    QCOMPARE(station.window->loads().choice()->bundle.name, QString("KV402 release"));
+    QVERIFY(!station.window->loads().choice()->releasedSha256.isEmpty());
+
+    station.window->armPort("COM4");
+    station.plugIn(4, "healthy");
+    QTRY_COMPARE_WITH_TIMEOUT(station.state(4), TileView::State::Completed, LoadMs);
+    QTRY_COMPARE(station.records().size(), 1);
+    QCOMPARE(station.records().first().bundle.name, QString("KV402 release"));
+    QCOMPARE(station.records().first().bundle.revision, qint64(1));
+}
+
 void StationWindowTest::italian()
 {
     Station station;
