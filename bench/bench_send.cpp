@@ -2,6 +2,8 @@
 // wall time against one port's wire-time limit, the processor time of the whole process and its
 // peak memory.
 
+#include "bench_data.h"
+
 #include "link/link_constants.h"
 #include "ports/serial_port.h"
 
@@ -28,34 +30,8 @@ namespace {
 
 constexpr int Terminals = 16;
 constexpr int Blocks = 64;
-constexpr int RecordBytes = 32;
 constexpr double WallGoal = 1.02;
 constexpr double CpuGoal = 0.02;
-
-QByteArray hex(quint8 byte)
-{
-    return QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
-}
-
-// S2 records of 32 bytes from 0x300000 on, with their checksums.
-QByteArray dataFile()
-{
-    QByteArray text;
-    for (int address = 0x300000; address < 0x300000 + Blocks * 256; address += RecordBytes) {
-        QByteArray record;
-        const int count = RecordBytes + 4;
-        quint32 sum = count + (address >> 16 & 0xFF) + (address >> 8 & 0xFF) + (address & 0xFF);
-        record += "S2" + hex(quint8(count)) + hex(quint8(address >> 16)) + hex(quint8(address >> 8))
-                  + hex(quint8(address));
-        for (int i = 0; i < RecordBytes; ++i) {
-            const quint8 byte = quint8(address + i * 13);
-            sum += byte;
-            record += hex(byte);
-        }
-        text += record + hex(quint8(~sum)) + "\r\n";
-    }
-    return text;
-}
 
 } // namespace
 
@@ -64,7 +40,7 @@ int main()
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("DATA.S28"));
     QFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(dataFile()) < 0)
+    if (!out.open(QIODevice::WriteOnly) || out.write(Kv402::Bench::dataFile(Blocks)) < 0)
         return 1;
     out.close();
 
@@ -103,10 +79,7 @@ int main()
                               + qint64(Blocks)
                                     * (2 * Kv402::Link::BlockSize + Kv402::Link::StatusSize);
     const double wire
-        = std::chrono::duration<double>(
-              characters
-              * Kv402::Link::Line.characterTime())
-              .count();
+        = std::chrono::duration<double>(characters * Kv402::Link::Line.characterTime()).count();
     const double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
                        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     std::printf("kv402 send: %d simulated terminals at 19200 baud, %d blocks each (exit %d)\n",

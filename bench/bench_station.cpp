@@ -3,6 +3,8 @@
 // window's event loop while they run, and the processor time of the whole process against the
 // wall time.
 
+#include "bench_data.h"
+
 #include "link/link_constants.h"
 #include "load/load_record.h"
 #include "simulator/simulated_terminal.h"
@@ -28,38 +30,12 @@ namespace {
 
 constexpr int Terminals = 16;
 constexpr int Blocks = 64;
-constexpr int RecordBytes = 32;
 constexpr double LoadGoal = 1.02;
 constexpr qint64 StallGoalMs = 50;
 constexpr double CpuGoal = 0.03;
 // The beat whose lateness shows the event loop's stalls.
 constexpr int BeatMs = 5;
 constexpr int IdleMs = 3000;
-
-QByteArray hex(quint8 byte)
-{
-    return QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
-}
-
-// S2 records of 32 bytes from 0x300000 on, with their checksums.
-QByteArray dataFile()
-{
-    QByteArray text;
-    for (int address = 0x300000; address < 0x300000 + Blocks * 256; address += RecordBytes) {
-        QByteArray record;
-        const int count = RecordBytes + 4;
-        quint32 sum = count + (address >> 16 & 0xFF) + (address >> 8 & 0xFF) + (address & 0xFF);
-        record += "S2" + hex(quint8(count)) + hex(quint8(address >> 16)) + hex(quint8(address >> 8))
-                  + hex(quint8(address));
-        for (int i = 0; i < RecordBytes; ++i) {
-            const quint8 byte = quint8(address + i * 13);
-            sum += byte;
-            record += hex(byte);
-        }
-        text += record + hex(quint8(~sum)) + "\r\n";
-    }
-    return text;
-}
 
 double processSeconds()
 {
@@ -80,7 +56,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("DATA.S28"));
     QFile out(file);
-    if (!out.open(QIODevice::WriteOnly) || out.write(dataFile()) < 0)
+    if (!out.open(QIODevice::WriteOnly) || out.write(Kv402::Bench::dataFile(Blocks)) < 0)
         return 1;
     out.close();
     QDir::setCurrent(dir.path());

@@ -178,6 +178,12 @@ void appendRow(QByteArray &rows, const RecordLines &record, const RecordLine &li
     appendNumber(rows, entry.errors);
     appendText(rows, entry.unitSerial);
     appendText(rows, entry.outcome);
+    appendText(rows, entry.bundle.name);
+    if (entry.bundle.isSet())
+        rows.append(QByteArray::number(entry.bundle.revision)).append('\t');
+    else
+        rows.append("\\N\t");
+    appendText(rows, entry.bundle.manifestSha256);
     // bytea in hex, its backslash escaped for COPY.
     rows.append("\\\\x").append(record.bytes(line).toHex()).append('\n');
 }

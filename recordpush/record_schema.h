@@ -11,6 +11,8 @@ inline constexpr char CreationLock[] = "SELECT pg_advisory_xact_lock(46154463237
 
 inline constexpr char TableExists[] = "SELECT to_regclass('kv402_loads') IS NOT NULL";
 
+// bundle, bundle_revision and bundle_manifest name the signed bundle a load came from: empty, and
+// no revision, for a load from a folder without one.
 // line keeps the record's line as it was written, byte for byte: the text columns cannot hold a
 // NUL character, which they show as U+FFFD.
 inline constexpr char CreateTable[] = R"(CREATE TABLE kv402_loads (
@@ -32,6 +34,9 @@ inline constexpr char CreateTable[] = R"(CREATE TABLE kv402_loads (
     errors integer NOT NULL,
     unit_serial text NOT NULL,
     outcome text NOT NULL,
+    bundle text NOT NULL,
+    bundle_revision bigint,
+    bundle_manifest text NOT NULL,
     line bytea NOT NULL,
     pushed timestamptz NOT NULL DEFAULT now()
 ))";
@@ -62,7 +67,8 @@ GROUP BY host, program, port)";
 // The columns a push fills, in the order of its rows.
 inline constexpr char Columns[]
     = "id, started, ended, user_name, host, program, port, device, revision, version, language, "
-      "data_file, sha256, blocks, block_count, errors, unit_serial, outcome, line";
+      "data_file, sha256, blocks, block_count, errors, unit_serial, outcome, bundle, "
+      "bundle_revision, bundle_manifest, line";
 
 // Lines on their way in, and the identities asked about; each push's rows go at its commit.
 inline constexpr char CreateIncoming[]

@@ -163,7 +163,9 @@ void RecordPushTest::pushedOnceHoweverOftenPushed()
     QCOMPARE(first.alreadyThere, 0);
     QVERIFY(first.complete());
 
-    QVERIFY(record.append(entry("COM4", "flash-write-error")));
+    LoadRecordEntry fromBundle = entry("COM4", "flash-write-error");
+    fromBundle.bundle = {QStringLiteral("KV402 release"), 7, QString(64, QLatin1Char('b'))};
+    QVERIFY(record.append(fromBundle));
     const PushResult second = pushRecord(record.fileName(), m_cluster->uri());
     QCOMPARE(second.pushed, 1);
     QCOMPARE(second.alreadyThere, 3);
@@ -179,8 +181,8 @@ void RecordPushTest::pushedOnceHoweverOftenPushed()
     QVERIFY(!QUuid::fromString(last.id).isNull());
     const auto rows = m_cluster->query(
         QStringLiteral("SELECT port, outcome, blocks, block_count, user_name, host, program, "
-                       "started = '2026-03-02T09:00:00Z', ended - started, line "
-                       "FROM kv402_loads WHERE id = '%1'")
+                       "started = '2026-03-02T09:00:00Z', ended - started, line, bundle, "
+                       "bundle_revision, bundle_manifest FROM kv402_loads WHERE id = '%1'")
             .arg(last.id));
     QVERIFY(rows && rows->size() == 1);
     QCOMPARE(rows->first().mid(0, 9),
@@ -194,6 +196,12 @@ void RecordPushTest::pushedOnceHoweverOftenPushed()
                           "t",
                           "00:01:20"}));
     QCOMPARE(rows->first().at(9), QString::fromLatin1("\\x" + lines.last().toHex()));
+    // The bundle a load came from has columns of its own; a load without one has none.
+    QCOMPARE(rows->first().mid(10),
+             (QStringList{"KV402 release", "7", QString(64, QLatin1Char('b'))}));
+    QCOMPARE(m_cluster->value("SELECT count(*) FROM kv402_loads WHERE bundle = '' AND "
+                              "bundle_revision IS NULL AND bundle_manifest = ''"),
+             "3");
 }
 
 void RecordPushTest::olderLinesKeepTheirDerivedIdentity()
