@@ -82,12 +82,8 @@ void RecordPushCommandTest::initTestCase()
     // there and does not start is a failure.
     m_cluster = std::make_unique<PgCluster>();
     m_noServer = m_cluster->unavailable();
-    if (!m_noServer.isEmpty()) {
-        qWarning("No PostgreSQL server: %s", qPrintable(m_noServer));
-        return;
-    }
     QString why;
-    QVERIFY2(m_cluster->start(&why), qPrintable(why));
+    QVERIFY2(m_cluster->startIfAvailable(&why), qPrintable(why));
 }
 
 void RecordPushCommandTest::needServer()

@@ -96,6 +96,15 @@ bool PgCluster::run(const QString &program, const QStringList &arguments, QStrin
     return done;
 }
 
+bool PgCluster::startIfAvailable(QString *why)
+{
+    if (!m_unavailable.isEmpty()) {
+        qWarning("No PostgreSQL server: %s", qPrintable(m_unavailable));
+        return true;
+    }
+    return start(why);
+}
+
 bool PgCluster::start(QString *why)
 {
     if (!m_unavailable.isEmpty()) {

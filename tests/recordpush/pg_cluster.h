@@ -28,6 +28,10 @@ public:
     // Makes the cluster the first time, then starts the server and waits until it takes
     // connections. False, with the reason.
     bool start(QString *why = nullptr);
+    // For a test's start: starts the server where one can run here, and says in a warning why
+    // none can otherwise (the tests that need it skip then). False only for a server that is
+    // there and does not start.
+    bool startIfAvailable(QString *why);
     bool stop(QString *why = nullptr);
 
     // The connection URI of the database postgres, as the superuser kv402.
