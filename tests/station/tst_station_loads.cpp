@@ -3,6 +3,7 @@
 // outcome on its tile and in the record with the program and the unit serial; serials refused
 // twice; stopping, disarming and closing while loading; the totals.
 
+#include "pulled_port.h"
 #include "srecord_text.h"
 #include "terminal_events.h"
 #include "workspace.h"
@@ -37,49 +38,6 @@ QByteArray imageData(int blocks, int seed = 0)
     return data;
 }
 
-// A port that stops working after some writes, as a USB adapter pulled out mid-load.
-class FailingPort : public SerialPort
-{
-public:
-    FailingPort(std::unique_ptr<SerialPort> port, int writes)
-        : m_port(std::move(port))
-        , m_writesLeft(writes)
-    {}
-
-    bool open(const LineSettings &settings, PortOpenFailure *failure) override
-    {
-        return m_port->open(settings, failure);
-    }
-    void close() override { m_port->close(); }
-    bool isOpen() const override { return m_port->isOpen(); }
-    bool cts() override { return m_port->cts(); }
-    void setRts(bool high) override { m_port->setRts(high); }
-    bool rts() const override { return m_port->rts(); }
-    bool write(const QByteArray &bytes) override
-    {
-        if (m_writesLeft-- <= 0) {
-            m_failure = QStringLiteral("Input/output error");
-            return false;
-        }
-        return m_port->write(bytes);
-    }
-    qint64 bytesToWrite() override { return m_port->bytesToWrite(); }
-    qint64 bytesAvailable() override { return m_port->bytesAvailable(); }
-    QByteArray readAll() override { return m_port->readAll(); }
-    bool waitForAvailable(qint64 count, int msecs) override
-    {
-        return m_port->waitForAvailable(count, msecs);
-    }
-    bool waitForWritten(int msecs) override { return m_port->waitForWritten(msecs); }
-    bool waitForCts(int msecs) override { return m_port->waitForCts(msecs); }
-    QString failure() const override { return m_failure; }
-
-private:
-    std::unique_ptr<SerialPort> m_port;
-    int m_writesLeft;
-    QString m_failure;
-};
-
 // Simulated terminals, with a hook on every port made and ports that fail after some writes.
 class TestPorts : public SerialPortFactory
 {
@@ -92,7 +50,9 @@ public:
         std::unique_ptr<SerialPort> port = simulated.makePort(address);
         if (const auto failing = failAfterWrites.find(address.name);
             failing != failAfterWrites.end()) {
-            return std::make_unique<FailingPort>(std::move(port), failing->second);
+            return std::make_unique<Test::PulledPort>(std::move(port),
+                                                      failing->second,
+                                                      QStringLiteral("Input/output error"));
         }
         return port;
     }

@@ -1,4 +1,5 @@
 #include "bundle_fixture.h"
+#include "pulled_port.h"
 #include "scripted_messages.h"
 #include "srecord_text.h"
 #include "started_window.h"
@@ -101,49 +102,6 @@ public:
     int asked = 0;
 };
 
-// A USB adapter pulled out in the middle of a load: from its third write on the port takes no more
-// bytes, and says why.
-class PulledPort : public SerialPort
-{
-public:
-    explicit PulledPort(std::unique_ptr<SerialPort> port)
-        : m_port(std::move(port))
-    {}
-    bool open(const LineSettings &settings, PortOpenFailure *failure) override
-    {
-        return m_port->open(settings, failure);
-    }
-    void close() override { m_port->close(); }
-    bool isOpen() const override { return m_port->isOpen(); }
-    bool cts() override { return m_port->cts(); }
-    void setRts(bool high) override { m_port->setRts(high); }
-    bool rts() const override { return m_port->rts(); }
-    bool write(const QByteArray &bytes) override
-    {
-        if (++m_writes > 2)
-            m_pulled = true;
-        return !m_pulled && m_port->write(bytes);
-    }
-    qint64 bytesToWrite() override { return m_port->bytesToWrite(); }
-    qint64 bytesAvailable() override { return m_port->bytesAvailable(); }
-    QByteArray readAll() override { return m_port->readAll(); }
-    bool waitForAvailable(qint64 count, int msecs) override
-    {
-        return !m_pulled && m_port->waitForAvailable(count, msecs);
-    }
-    bool waitForWritten(int msecs) override { return !m_pulled && m_port->waitForWritten(msecs); }
-    bool waitForCts(int msecs) override { return !m_pulled && m_port->waitForCts(msecs); }
-    QString failure() const override
-    {
-        return m_pulled ? QStringLiteral("the device went away") : QString();
-    }
-
-private:
-    std::unique_ptr<SerialPort> m_port;
-    int m_writes = 0;
-    bool m_pulled = false;
-};
-
 // The simulated ports, one of which may be behind an adapter that is pulled out.
 class PullingPorts : public SerialPortFactory
 {
@@ -155,7 +113,9 @@ public:
     {
         std::unique_ptr<SerialPort> port = m_ports.makePort(address);
         if (address.name == pulled)
-            return std::make_unique<PulledPort>(std::move(port));
+            return std::make_unique<Test::PulledPort>(std::move(port),
+                                                      2,
+                                                      QStringLiteral("the device went away"));
         return port;
     }
     QString describe(const PortAddress &address) const override
